@@ -1,0 +1,252 @@
+"""Black-box tests of gradebook: bytes in on standard input, the exact bytes out.
+
+GRADEBOOK holds the program to run as a command: a path, optionally behind a
+launcher. Run one group with `test_dialogue.py Menu`, or all without arguments.
+"""
+
+import os
+import re
+import resource
+import select
+import shlex
+import signal
+import subprocess
+import tempfile
+import time
+import unittest
+
+COMMAND = shlex.split(os.environ["GRADEBOOK"])
+TIMEOUT = 30  # only a guard against a hang, never a measure
+
+MENU = (b"Wybierz opcje: \n[1] - Dodaj ocene \n[2] - Wyswietl srednia \n"
+        b"[3] - Wyswietl oceny \n[4] - Wyjdz z programu \n")
+PROMPT = b"Podaj ocene (1-6): "
+ADDED = b"Dodano ocene \n"
+OUT_OF_RANGE = b"Ocena musi byc w zakresie od 1 do 6. \n"
+INVALID = b"Nieprawidlowe dane \n"
+NO_GRADES = b"Brak ocen do obliczenia sredniej\n"
+
+
+def listing(*shown):
+    return b"Oceny:" + b"".join(s.encode() + b"," for s in shown) + b"\n"
+
+
+def run(stdin, args=(), **popen):
+    return subprocess.run(COMMAND + list(args), input=stdin, capture_output=True,
+                          timeout=TIMEOUT, **popen)
+
+
+class DialogueCase(unittest.TestCase):
+    def check(self, stdin, stdout, status=0, args=()):
+        done = run(stdin, args)
+        self.assertEqual(done.stdout, stdout)
+        self.assertEqual(done.returncode, status)
+        self.assertEqual(done.stderr, b"")
+
+    def check_table(self, cases):
+        for stdin, stdout in cases:
+            with self.subTest(stdin=stdin[:40]):
+                self.check(stdin, stdout)
+
+
+class Menu(DialogueCase):
+    def test_answers(self):
+        self.check_table([
+            (b"4\n", MENU),
+            (b"4x\n", MENU),
+            (b"0\n5\n-3\n4\n", MENU * 4),
+            (b"\n\n  \n4\n", MENU),
+            (b"x\n4\n", MENU + INVALID + MENU),
+            (b"99999999999\n4\n", MENU + INVALID + MENU),
+            (b"+2\n4\n", MENU + NO_GRADES + MENU),
+            # What follows the number on its line is the next read's answer.
+            (b"1 5\n4\n", MENU + PROMPT + ADDED + MENU),
+            (b"1.5\n4\n4\n", MENU + PROMPT + OUT_OF_RANGE + PROMPT + ADDED + MENU),
+            (b"3.5\n4\n", MENU + listing() + MENU + INVALID + MENU),
+        ])
+
+    def test_long_lines_are_discarded_1000_characters_at_a_time(self):
+        for length, messages in [(999, 1), (1000, 1), (1001, 2), (2500, 3), (3001, 4)]:
+            with self.subTest(length=length):
+                self.check(b"a" * length + b"\n4\n", MENU + (INVALID + MENU) * messages)
+                self.check(b"1\n" + b"a" * length + b"\n5\n4\n",
+                           MENU + (PROMPT + INVALID) * messages + PROMPT + ADDED + MENU)
+
+
+def add_and_list(typed):
+    return b"1\n" + typed + b"\n3\n4\n"
+
+
+class GradeEntry(DialogueCase):
+    def test_accepted_grades_are_stored_as_read(self):
+        self.check_table([
+            (add_and_list(typed.encode()), MENU + PROMPT + ADDED + MENU + listing(shown) + MENU)
+            for typed, shown in [("1", "1"), ("6", "6"), ("4.5", "4.5"), ("5e0", "5"),
+                                 ("+3", "3"), ("  3.25", "3.25"), ("4.1", "4.1"),
+                                 ("6.0000001", "6"), ("0.99999999", "1"), ("1E0", "1")]
+        ])
+
+    def test_refused_and_unreadable_grades_ask_again(self):
+        again = [(typed, OUT_OF_RANGE) for typed in
+                 ("0.5", "0", "6.5", "7", "-2", ".5", "6.000001", "1e-50", "-0")]
+        again += [(typed, INVALID) for typed in ("x", "1e39", "-1e39", ",5", "e5", "-")]
+        self.check_table([
+            (b"1\n" + typed.encode() + b"\n5\n4\n",
+             MENU + PROMPT + message + PROMPT + ADDED + MENU)
+            for typed, message in again
+        ])
+
+    def test_answers_on_one_line_are_taken_in_turn(self):
+        self.check_table([
+            (b"1\n7 8 5\n4\n",
+             MENU + PROMPT + OUT_OF_RANGE + PROMPT + OUT_OF_RANGE + PROMPT + ADDED + MENU),
+            # A comma is no decimal point: 4 is stored, ",5" meets the menu.
+            (b"1\n4,5\n3\n4\n", MENU + PROMPT + ADDED + MENU + INVALID + MENU
+             + listing("4") + MENU),
+        ])
+
+
+def grades_then(grades, options):
+    return b"".join(b"1 " + g.encode() + b"\n" for g in grades) + options
+
+
+class Reports(DialogueCase):
+    def test_empty_list(self):
+        self.check(b"3\n2\n4\n", MENU + listing() + MENU + NO_GRADES + MENU)
+
+    def test_listing_keeps_order_and_repeats(self):
+        entered = ["5", "4.5", "3.25", "5"]
+        self.check(grades_then(entered, b"3\n3\n4\n"),
+                   MENU + (PROMPT + ADDED + MENU) * 4 + (listing(*entered) + MENU) * 2)
+
+    def test_averages_are_single_precision(self):
+        self.check_table([
+            (grades_then(grades, b"2\n4\n"),
+             MENU + (PROMPT + ADDED + MENU) * len(grades)
+             + b"Srednia: " + mean.encode() + b"\n" + MENU)
+            for grades, mean in [(["4", "4", "5"], "4.33333"), (["2", "3", "3"], "2.66667"),
+                                 (["5", "4.5"], "4.75"), (["6"], "6"),
+                                 (["5.7"] * 87, "5.70001"), (["5.3"] * 95, "5.29999")]
+        ])
+
+
+class EndOfInput(DialogueCase):
+    def test_end_of_input_ends_the_run_with_status_0(self):
+        self.check_table([
+            (b"", MENU),
+            (b"\n\n", MENU),
+            (b"4", MENU),
+            (b"abc", MENU + INVALID + MENU),
+            (b"a" * 2500, MENU + (INVALID + MENU) * 3),
+            (b"1", MENU + PROMPT),
+            (b"1\n  \n", MENU + PROMPT),
+            (b"1\n7", MENU + PROMPT + OUT_OF_RANGE + PROMPT),
+            (b"1\nabc", MENU + PROMPT + INVALID + PROMPT),
+            (b"1\n5", MENU + PROMPT + ADDED + MENU),
+            (b"1\n9999999999999999999999999999999999999999", MENU + PROMPT),
+        ])
+
+
+class Faults(unittest.TestCase):
+    def test_unwritable_output_ends_at_once_with_status_1(self):
+        # Input stays open: the program must give up without waiting for an answer.
+        for name, output in [("full device", {"stdout": open("/dev/full", "wb")}),
+                             ("closed descriptor", {"preexec_fn": lambda: os.close(1)})]:
+            with self.subTest(output=name):
+                read_end, write_end = os.pipe()
+                try:
+                    done = subprocess.run(COMMAND, stdin=read_end, stderr=subprocess.PIPE,
+                                          timeout=TIMEOUT, **output)
+                finally:
+                    os.close(read_end)
+                    os.close(write_end)
+                self.assertEqual(done.returncode, 1)
+                self.assertEqual(done.stderr, b"")
+
+    def test_output_cut_short_ends_with_status_1(self):
+        if len(COMMAND) > 1:
+            self.skipTest("a launcher's own writes would meet the file size limit")
+        dialogue = MENU + PROMPT + OUT_OF_RANGE + PROMPT
+        # Cut short at the first menu, and at the last prompt, which only the end of
+        # input follows.
+        for room in (len(MENU) - 1, len(dialogue) - len(PROMPT)):
+            with self.subTest(room=room), tempfile.TemporaryFile() as output:
+                done = subprocess.run(COMMAND, input=b"1\n7", stdout=output,
+                                      stderr=subprocess.PIPE, timeout=TIMEOUT,
+                                      preexec_fn=lambda: limit_file_size(room))
+                output.seek(0)
+                self.assertEqual(output.read(), dialogue[:room])
+                self.assertEqual(done.returncode, 1)
+                self.assertEqual(done.stderr, b"")
+
+    def test_exhausted_memory_ends_with_status_1(self):
+        if len(COMMAND) > 1:
+            self.skipTest("a launcher's address space is not the program's own")
+        # Little room beyond what the program holds at its first menu: the grade list
+        # runs out of it after some 100 000 grades.
+        child = subprocess.Popen(COMMAND, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        read_exactly(child.stdout, len(MENU))
+        with open(f"/proc/{child.pid}/status") as status:
+            kib = int(re.search(r"VmSize:\s*(\d+)", status.read()).group(1))
+        child.communicate(b"4\n", timeout=TIMEOUT)
+        limit = (kib << 10) + (2 << 20)
+        grades = 400_000
+        done = run(b"1 5\n" * grades + b"4\n",
+                   preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_AS, (limit, limit)))
+        added = done.stdout.count(ADDED)
+        self.assertEqual(done.stdout, MENU + (PROMPT + ADDED + MENU) * added + PROMPT)
+        self.assertLess(added, grades)
+        self.assertEqual(done.returncode, 1)
+        self.assertEqual(done.stderr, b"")
+
+
+def limit_file_size(size):
+    # Ignored, the signal turns a write past the limit into an ordinary failed write.
+    signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+    resource.setrlimit(resource.RLIMIT_FSIZE, (size, size))
+
+
+def read_exactly(stream, size):
+    """Reads size bytes as they arrive, failing if they do not come in time."""
+    data = b""
+    deadline = time.monotonic() + TIMEOUT
+    while len(data) < size:
+        ready, _, _ = select.select([stream], [], [], max(0, deadline - time.monotonic()))
+        if not ready:
+            raise AssertionError(f"only {data!r} arrived; the rest was never flushed")
+        chunk = os.read(stream.fileno(), size - len(data))
+        if not chunk:
+            break
+        data += chunk
+    return data
+
+
+class Console(DialogueCase):
+    def test_arguments_are_ignored(self):
+        self.check(b"1 5\n3\n4\n", MENU + PROMPT + ADDED + MENU + listing("5") + MENU,
+                   args=["--help", "-", "4"])
+
+    def test_crlf_line_ends_read_like_lf(self):
+        self.check_table([
+            (b"1\r\n4.5\r\n3\r\n2\r\n4\r\n", MENU + PROMPT + ADDED + MENU + listing("4.5")
+             + MENU + b"Srednia: 4.5\n" + MENU),
+            (b"x\r\n4\r\n", MENU + INVALID + MENU),
+            (b"1\r\n" + b"a" * 999 + b"\r\n5\r\n4\r\n",
+             MENU + PROMPT + INVALID + PROMPT + ADDED + MENU),
+        ])
+
+    def test_each_prompt_arrives_before_its_answer_is_sent(self):
+        child = subprocess.Popen(COMMAND, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                 stderr=subprocess.PIPE)
+        for expected, answer in [(MENU, b"1\n"), (PROMPT, b"x\n"), (INVALID + PROMPT, b"4.5\n"),
+                                 (ADDED + MENU, b"3\n"), (listing("4.5") + MENU, b"2\n"),
+                                 (b"Srednia: 4.5\n" + MENU, b"4\n")]:
+            self.assertEqual(read_exactly(child.stdout, len(expected)), expected)
+            child.stdin.write(answer)
+            child.stdin.flush()
+        out, err = child.communicate(timeout=TIMEOUT)
+        self.assertEqual((out, err, child.returncode), (b"", b"", 0))
+
+
+if __name__ == "__main__":
+    unittest.main()
