@@ -1,0 +1,19 @@
+#!/bin/sh
+# Starts or stops the persistent Wine server that the Windows build's tests share,
+# in the prefix named by WINEPREFIX. The server and the services Wine boots outlive
+# this script, so they are given a log of their own: the test runner waits until
+# nothing holds this script's output any more.
+set -u
+case "$1" in
+start)
+  wineserver -k 2>/dev/null
+  mkdir -p "$WINEPREFIX" || exit 1
+  log="$WINEPREFIX/start.log"
+  if ! { wineserver -p && wineboot -i; } >"$log" 2>&1 </dev/null; then
+    cat "$log"
+    exit 1
+  fi
+  ;;
+stop) wineserver -k ;;
+*) echo "usage: $0 start|stop" >&2; exit 2 ;;
+esac
