@@ -1,6 +1,7 @@
 // gradebook: keeps a list of grades from 1 to 6 for one run, lists them and
 // writes their mean, through a numbered menu on the console.
 
+#include <charconv>
 #include <cstdlib>
 #include <ios>
 #include <iostream>
@@ -21,6 +22,10 @@ namespace {
 // longer line is met by the next read.
 constexpr std::streamsize max_discarded = 1000;
 
+constexpr const char *menu_lines[] = {
+    "Wybierz opcje: \n", "[1] - Dodaj ocene \n", "[2] - Wyswietl srednia \n",
+    "[3] - Wyswietl oceny \n", "[4] - Wyjdz z programu \n"};
+
 // Nobody can answer once input has ended, and nobody sees the dialogue once output
 // fails: either way there is no one left to ask.
 bool dialogue_is_over() {
@@ -31,8 +36,9 @@ bool dialogue_is_over() {
 // answer has had its line discarded and the user told; at the end of input the
 // stream is left failed, so that dialogue_is_over() says so.
 template <typename Number> bool read_answer(Number &answer) {
-    // The tie would flush too, but only this way a failed write is known before the
-    // program waits for an answer to a question nobody saw.
+    // Flushed here rather than through a tie of std::cin to std::cout: only this way
+    // a failed write is known before the program waits for an answer to a question
+    // nobody saw.
     if (!std::cout.flush()) {
         return false;
     }
@@ -61,6 +67,9 @@ int main() {
     // Otherwise a full memory would end the program with std::bad_alloc: an abort
     // and a message on standard error.
     std::set_new_handler(leave_out_of_memory);
+    // read_answer() flushes before every read, so the tie would only flush an empty
+    // buffer a second time.
+    std::cin.tie(nullptr);
 
     int choice = 0;
     do {
@@ -86,11 +95,11 @@ int main() {
 }
 
 int choose_from_menu() {
-    std::cout << "Wybierz opcje: " << std::endl
-              << "[1] - Dodaj ocene " << std::endl
-              << "[2] - Wyswietl srednia " << std::endl
-              << "[3] - Wyswietl oceny " << std::endl
-              << "[4] - Wyjdz z programu " << std::endl;
+    // Each line is flushed on its own, as std::endl would, but without a separate
+    // insertion of its '\n'.
+    for (const char *line : menu_lines) {
+        std::cout << line << std::flush;
+    }
     int choice = 0;
     return read_answer(choice) ? choice : 0;
 }
@@ -124,8 +133,22 @@ void display_average() {
 
 void display_grades() {
     std::cout << "Oceny:";
-    for (const float &grade : grades) {
-        std::cout << grade << ',';
+    // Formatted in batches, without a stream insertion for each grade: to_chars with
+    // 6 significant digits writes what `<< grade` writes, for every float from 1 to
+    // 6. A batch is shorter than standard output's buffer, so the line fills the
+    // buffer and goes out of it just as it would grade by grade.
+    char batch[512];
+    char *end = batch;
+    for (const float grade : grades) {
+        if (batch + sizeof batch - end < 16) { // room for any float and its ','
+            std::cout.write(batch, end - batch);
+            end = batch;
+        }
+        end = std::to_chars(end, batch + sizeof batch, grade,
+                            std::chars_format::general, 6)
+                  .ptr;
+        *end++ = ',';
     }
+    std::cout.write(batch, end - batch);
     std::cout << std::endl;
 }
