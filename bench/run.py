@@ -117,21 +117,35 @@ def check_bytes(commands, s, scratch):
                          f"{s.grades} grades; compare {scratch} with {s.output}")
 
 
+# strace's options for a log of what a program writes, to be followed by its path.
+STRACE = ("strace", "-qq", "-e", "trace=write,writev", "-e", "signal=none", "-o")
+WRITE = re.compile(rb"^(\w+)\(1, .*, (\d+)\) += (\d+)$")
+
+
+def write_pieces(trace):
+    """The lengths of the write() calls in an strace log made with STRACE.
+
+    ValueError for anything else in it: a writev(), a partial or a failed write.
+    """
+    pieces = []
+    for line in trace.splitlines():
+        found = WRITE.match(line)
+        if not found or found[1] != b"write" or found[2] != found[3]:
+            raise ValueError(f"not a whole write() to standard output: {line[:60]!r}")
+        pieces.append(int(found[3]))
+    return pieces
+
+
 def check_pieces(commands, s, scratch):
     if not shutil.which("strace"):
         return "write() pieces not checked: strace not found"
-    call = re.compile(rb"^(\w+)\(1, .*, (\d+)\) += (\d+)$")
     for name, (command, stdin) in commands.all(s).items():
         for into in OUTPUTS if name != "cat" else ():
-            run(command, stdin, into, ("strace", "-qq", "-e", "trace=write,writev",
-                                       "-e", "signal=none", "-o", str(scratch)))
-            pieces = []
-            for line in scratch.read_bytes().splitlines():
-                found = call.match(line)
-                if not found or found[1] != b"write" or found[2] != found[3]:
-                    sys.exit(f"{name} into {into}: {line[:60]!r}, not a whole write() "
-                             f"to standard output; see {scratch}")
-                pieces.append(int(found[3]))
+            run(command, stdin, into, (*STRACE, str(scratch)))
+            try:
+                pieces = write_pieces(scratch.read_bytes())
+            except ValueError as fault:
+                sys.exit(f"{name} into {into}: {fault}; see {scratch}")
             if pieces != s.expected_pieces:
                 sys.exit(f"{name} into {into}: other write() pieces than session.py "
                          f"expects for {s.grades} grades; see {scratch}")
