@@ -57,7 +57,7 @@ def can_trace(command):
 
 class Case(unittest.TestCase):
     def assertSame(self, got, expected):
-        """assertEqual for long sequences, naming where they part, without a diff."""
+        """assertEqual for long sequences: names where they first differ, without a diff."""
         if got != expected:
             at = next((i for i, (g, e) in enumerate(zip(got, expected)) if g != e),
                       min(len(got), len(expected)))
