@@ -1,6 +1,7 @@
 // gradebook: keeps a list of grades from 1 to 6 for one run, lists them and
 // writes their mean, through a numbered menu on the console.
 
+#include <charconv>
 #include <cstdlib>
 #include <ios>
 #include <iostream>
@@ -20,6 +21,10 @@ namespace {
 // At most this much of a bad answer's line is thrown away at once; the rest of a
 // longer line is met by the next read.
 constexpr std::streamsize max_discarded = 1000;
+
+constexpr const char *menu_lines[] = {
+    "Wybierz opcje: \n", "[1] - Dodaj ocene \n", "[2] - Wyswietl srednia \n",
+    "[3] - Wyswietl oceny \n", "[4] - Wyjdz z programu \n"};
 
 // Nobody can answer once input has ended, and nobody sees the dialogue once output
 // fails: either way there is no one left to ask.
@@ -86,11 +91,11 @@ int main() {
 }
 
 int choose_from_menu() {
-    std::cout << "Wybierz opcje: " << std::endl
-              << "[1] - Dodaj ocene " << std::endl
-              << "[2] - Wyswietl srednia " << std::endl
-              << "[3] - Wyswietl oceny " << std::endl
-              << "[4] - Wyjdz z programu " << std::endl;
+    // Each line is flushed on its own, as std::endl would, but without a separate
+    // insertion of its '\n'.
+    for (const char *line : menu_lines) {
+        std::cout << line << std::flush;
+    }
     int choice = 0;
     return read_answer(choice) ? choice : 0;
 }
@@ -124,8 +129,22 @@ void display_average() {
 
 void display_grades() {
     std::cout << "Oceny:";
+    // Formatted in batches, without a stream insertion for each grade: to_chars with
+    // 6 significant digits writes what `<< grade` writes, for every float from 1 to
+    // 6. A batch is shorter than standard output's buffer, so the line fills the
+    // buffer and goes out of it just as it would grade by grade.
+    char batch[512];
+    char *end = batch;
     for (const float &grade : grades) {
-        std::cout << grade << ',';
+        if (batch + sizeof batch - end < 16) { // room for any float and its ','
+            std::cout.write(batch, end - batch);
+            end = batch;
+        }
+        end = std::to_chars(end, batch + sizeof batch, grade,
+                            std::chars_format::general, 6)
+                  .ptr;
+        *end++ = ',';
     }
+    std::cout.write(batch, end - batch);
     std::cout << std::endl;
 }
