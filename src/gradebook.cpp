@@ -2,11 +2,15 @@
 // writes their mean, through a numbered menu on the console.
 
 #include <charconv>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <ios>
 #include <iostream>
 #include <new>
 #include <numeric>
+#include <string>
+#include <type_traits>
 #include <vector>
 
 int choose_from_menu();
@@ -20,11 +24,22 @@ namespace {
 
 // At most this much of a bad answer's line is thrown away at once; the rest of a
 // longer line is met by the next read.
-constexpr std::streamsize max_discarded = 1000;
+constexpr int max_discarded = 1000;
 
 constexpr const char *menu_lines[] = {
     "Wybierz opcje: \n", "[1] - Dodaj ocene \n", "[2] - Wyswietl srednia \n",
     "[3] - Wyswietl oceny \n", "[4] - Wyjdz z programu \n"};
+
+constexpr auto end_of_input = std::char_traits<char>::eof();
+
+// Ends the run with status 1, keeping what was written. Used when the dialogue
+// cannot go on and a script must not take the run for a finished one: memory is
+// exhausted, or standard input failed. Everything written was flushed by the read
+// before, so nothing is lost.
+[[noreturn]] void end_run_cut_short() {
+    std::cout.flush();
+    std::_Exit(EXIT_FAILURE);
+}
 
 // Nobody can answer once input has ended, and nobody sees the dialogue once output
 // fails: either way there is no one left to ask.
@@ -32,32 +47,131 @@ bool dialogue_is_over() {
     return !std::cin || !std::cout;
 }
 
+// The next character of standard input, or end_of_input. The streams stay in step
+// with C stdio (the default), so the stream buffer reads through stdin: it never
+// throws, and its error flag tells a failed read (a directory, a closed descriptor,
+// an I/O error) from the real end of input, which the stream buffer cannot.
+int next_char() {
+    const int c = std::cin.rdbuf()->sbumpc();
+    if (c == end_of_input) {
+        if (std::ferror(stdin)) {
+            end_run_cut_short();
+        }
+        std::cin.setstate(std::ios::eofbit);
+    }
+    return c;
+}
+
+bool is_space(int c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+bool is_digit(int c) {
+    return c >= '0' && c <= '9';
+}
+
+// Scans one answer's field by the dialogue's own rules, the same with every
+// standard library: white space skipped, then an optional sign and decimal digits
+// and, for a grade, one '.' and an exponent after the first digit. Nothing else is
+// taken ("0x1", "inf", "5a" end where the rules end), and the character after the
+// field stays unread for the next read.
+std::string scan_field(bool is_grade) {
+    std::string field;
+    int c = next_char();
+    while (is_space(c)) {
+        c = next_char();
+    }
+    const auto take = [&] {
+        field += static_cast<char>(c);
+        c = next_char();
+    };
+    if (c == '+' || c == '-') {
+        take();
+    }
+    bool has_digits = false;
+    bool has_point = false;
+    bool has_exponent = false;
+    for (;;) {
+        if (is_digit(c)) {
+            has_digits = true;
+            take();
+        } else if (is_grade && c == '.' && !has_point && !has_exponent) {
+            has_point = true;
+            take();
+        } else if (is_grade && (c == 'e' || c == 'E') && has_digits && !has_exponent) {
+            has_exponent = true;
+            take();
+            if (c == '+' || c == '-') {
+                take();
+            }
+        } else {
+            break;
+        }
+    }
+    if (c != end_of_input) {
+        std::cin.rdbuf()->sputbackc(static_cast<char>(c));
+    }
+    return field;
+}
+
+// A whole number within int's range; from_chars takes no '+'.
+bool convert(const std::string &field, int &number) {
+    const char *first = field.data();
+    const char *last = first + field.size();
+    if (first != last && *first == '+') {
+        ++first;
+    }
+    const auto [end, error] = std::from_chars(first, last, number);
+    return error == std::errc() && end == last;
+}
+
+// A number that strtof reads whole and that is finite in single precision; one too
+// small for it reads as what it rounds to.
+bool convert(const std::string &field, float &number) {
+    char *end = nullptr;
+    number = std::strtof(field.c_str(), &end);
+    return !field.empty() && end == field.c_str() + field.size() && !std::isinf(number);
+}
+
 // Reads one answer into `answer`. False when it could not be read: an unreadable
 // answer has had its line discarded and the user told; at the end of input the
 // stream is left failed, so that dialogue_is_over() says so.
 template <typename Number> bool read_answer(Number &answer) {
-    // The tie would flush too, but only this way a failed write is known before the
-    // program waits for an answer to a question nobody saw.
+    // Flushed here rather than through the tie: only this way a failed write is
+    // known before the program waits for an answer to a question nobody saw.
     if (!std::cout.flush()) {
         return false;
     }
-    if (std::cin >> answer) {
+    // Once input has ended, every read fails at once, also the one after an answer
+    // that ran up to the end.
+    if (!std::cin.eof() &&
+        convert(scan_field(std::is_floating_point_v<Number>), answer)) {
         return true;
     }
-    if (!std::cin.eof()) {
-        std::cin.clear();
-        std::cin.ignore(max_discarded, '\n');
-        std::cout << "Nieprawidlowe dane \n";
+    if (std::cin.eof()) {
+        std::cin.setstate(std::ios::failbit);
+        return false;
     }
+    for (int discarded = 0; discarded < max_discarded; ++discarded) {
+        const int c = next_char();
+        if (c == '\n' || c == end_of_input) {
+            break;
+        }
+    }
+    std::cout << "Nieprawidlowe dane \n";
     return false;
 }
 
-// Everything written so far has been flushed before the read that came before the
-// failed allocation, so it stays written; the status tells a script that the run
-// was cut short.
-[[noreturn]] void leave_out_of_memory() {
-    std::cout.flush();
-    std::_Exit(EXIT_FAILURE);
+// Writes a grade or a mean as the stream's default format would: 6 significant
+// digits, general notation. Done by to_chars, which rounds the same with every
+// library, where printf-based stream output may round a tie such as 1.015625
+// either way.
+void write_number(float number) {
+    char text[16];
+    const char *end = std::to_chars(std::begin(text), std::end(text), number,
+                                    std::chars_format::general, 6)
+                          .ptr;
+    std::cout.write(text, end - text);
 }
 
 } // namespace
@@ -65,7 +179,7 @@ template <typename Number> bool read_answer(Number &answer) {
 int main() {
     // Otherwise a full memory would end the program with std::bad_alloc: an abort
     // and a message on standard error.
-    std::set_new_handler(leave_out_of_memory);
+    std::set_new_handler(end_run_cut_short);
 
     int choice = 0;
     do {
@@ -124,27 +238,16 @@ void display_average() {
     // A float initial value keeps every partial sum in single precision.
     const float sum = std::accumulate(grades.begin(), grades.end(), 0.0f);
     const float avg = sum / static_cast<float>(grades.size());
-    std::cout << "Srednia: " << avg << std::endl;
+    std::cout << "Srednia: ";
+    write_number(avg);
+    std::cout << std::endl;
 }
 
 void display_grades() {
     std::cout << "Oceny:";
-    // Formatted in batches, without a stream insertion for each grade: to_chars with
-    // 6 significant digits writes what `<< grade` writes, for every float from 1 to
-    // 6. A batch is shorter than standard output's buffer, so the line fills the
-    // buffer and goes out of it just as it would grade by grade.
-    char batch[512];
-    char *end = batch;
     for (const float &grade : grades) {
-        if (batch + sizeof batch - end < 16) { // room for any float and its ','
-            std::cout.write(batch, end - batch);
-            end = batch;
-        }
-        end = std::to_chars(end, batch + sizeof batch, grade,
-                            std::chars_format::general, 6)
-                  .ptr;
-        *end++ = ',';
+        write_number(grade);
+        std::cout << ',';
     }
-    std::cout.write(batch, end - batch);
     std::cout << std::endl;
 }

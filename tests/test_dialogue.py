@@ -92,7 +92,8 @@ class GradeEntry(DialogueCase):
             (add_and_list(typed.encode()), MENU + PROMPT + ADDED + MENU + listing(shown) + MENU)
             for typed, shown in [("1", "1"), ("6", "6"), ("4.5", "4.5"), ("5e0", "5"),
                                  ("+3", "3"), ("  3.25", "3.25"), ("4.1", "4.1"),
-                                 ("6.0000001", "6"), ("0.99999999", "1"), ("1E0", "1")]
+                                 ("6.0000001", "6"), ("0.99999999", "1"), ("1E0", "1"),
+                                 ("1.015625", "1.01562")]  # a tie, to even
         ])
 
     def test_refused_and_unreadable_grades_ask_again(self):
@@ -134,7 +135,7 @@ class Reports(DialogueCase):
              MENU + (PROMPT + ADDED + MENU) * len(grades)
              + b"Srednia: " + mean.encode() + b"\n" + MENU)
             for grades, mean in [(["4", "4", "5"], "4.33333"), (["2", "3", "3"], "2.66667"),
-                                 (["5", "4.5"], "4.75"), (["6"], "6"),
+                                 (["5", "4.5"], "4.75"), (["6"], "6"), (["1.015625"], "1.01562"),
                                  (["5.7"] * 87, "5.70001"), (["5.3"] * 95, "5.29999")]
         ])
 
@@ -156,7 +157,58 @@ class EndOfInput(DialogueCase):
         ])
 
 
+class Reading(DialogueCase):
+    """An answer ends where the reading rules end it, whatever library built the
+    program: no hex, no inf or nan, no letters taken after the digits; what
+    follows is the next read's answer."""
+
+    def test_fields_end_where_the_rules_end_them(self):
+        added = MENU + PROMPT + ADDED + MENU
+        again = [  # at the grade prompt, then 5 is added
+            (b"0x1", OUT_OF_RANGE + PROMPT + INVALID),  # 0, then "x1"
+            (b"1e-50", OUT_OF_RANGE),  # too small for a float: read as 0
+            (b"1e-40", OUT_OF_RANGE),  # read as a subnormal
+        ] + [(word, INVALID) for word in (b"inf", b"-INF", b"+Infinity", b"nan", b"NaN")]
+        self.check_table(
+            [(b"1\n" + typed + b"\n5\n4\n", MENU + PROMPT + message + PROMPT + ADDED + MENU)
+             for typed, message in again]
+            # A letter right after a grade's digits is the menu's answer.
+            + [(b"1\n5" + bytes([letter]) + b"\n4\n", added + INVALID + MENU)
+               for letter in b"afAFxXpPiInN"]
+            + [
+                (b"1\n5" + b"a" * 1500 + b"\n4\n", added + (INVALID + MENU) * 2),
+                (b"1\n5a", added + INVALID + MENU),  # the letter ends the input
+                # What a failed field took shows where the input ends: an exponent
+                # only after a digit, a sign always.
+                (b"1\n.e", MENU + PROMPT + INVALID + PROMPT),
+                (b"1\n-", MENU + PROMPT),
+                # The same at the menu.
+                (b"0x1\n4\n", MENU + MENU + INVALID + MENU),
+                (b"inf\n4\n", MENU + INVALID + MENU),
+                (b"nan\n4\n", MENU + INVALID + MENU),
+                (b"3a\n4\n", MENU + listing() + MENU + INVALID + MENU),
+                (b"3" + b"a" * 1500 + b"\n4\n", MENU + listing() + MENU + (INVALID + MENU) * 2),
+                (b"3a", MENU + listing() + MENU + INVALID + MENU),
+                (b"1e-50\n5\n4\n", MENU + PROMPT + INVALID + PROMPT + ADDED + MENU),
+            ])
+
+
 # The fault tests stand in classes of their own, so that one skipped shows as such.
+class ReadErrors(unittest.TestCase):
+    def test_failing_input_ends_at_once_with_status_1(self):
+        directory = os.open("/", os.O_RDONLY)
+        self.addCleanup(os.close, directory)
+        for name, source in [("directory", {"stdin": directory}),
+                             ("closed descriptor", {"preexec_fn": lambda: os.close(0)})]:
+            with self.subTest(stdin=name):
+                done = subprocess.run(COMMAND, capture_output=True, timeout=TIMEOUT,
+                                      **source)
+                self.assertEqual(as_lf(done.stdout), MENU)
+                self.assertEqual(done.returncode, 1)
+                self.assertEqual(done.stderr, b"")
+
+
+
 class UnwritableOutput(unittest.TestCase):
     def test_unwritable_output_ends_at_once_with_status_1(self):
         # Input stays open: the program must give up without waiting for an answer.
