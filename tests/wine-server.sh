@@ -4,6 +4,11 @@
 # this script, so they are given a log of their own: the test runner waits until
 # nothing holds this script's output any more.
 set -u
+if ! command -v wine >/dev/null || ! command -v wineserver >/dev/null; then
+  echo "Wine is not installed: the tests of the Windows build need it" \
+    "(Debian: dpkg --add-architecture i386, then apt-get install wine wine32:i386)"
+  exit 1
+fi
 case "$1" in
 start)
   wineserver -k 2>/dev/null
