@@ -43,30 +43,32 @@ SESSIONS = [("no grades", session.answers(0)),
             ("a mix of 300", session.answers(300, seed=7)),
             ("a mix of 700", session.answers(700, seed=2))]
 SESSIONS += [(f"a listing of {n} bytes", listing_of(n)) for n in (4095, 4096, 4097, 9000)]
-CALL = re.compile(rb"(write|writev)\(1, (.*), (\d+)\) += (\d+)")
+CALL = re.compile(rb"(write|writev)\((\d+), (.*), (\d+)\) += (\d+)")
 
 
 def written(line):
-    """The bytes one whole write() or writev() to standard output wrote."""
+    """The bytes one whole write() or writev() to standard output wrote, or None
+    for a write elsewhere (AddressSanitizer's runtime writes to a pipe of its own)."""
     call = CALL.fullmatch(line)
     if not call:
-        raise AssertionError(f"not a write to standard output: {line[:60]!r}")
-    asked = (int(call[3]) if call[1] == b"write"
-             else sum(map(int, re.findall(rb"iov_len=(\d+)", call[2]))))
-    if asked != int(call[4]):
+        raise AssertionError(f"not a whole write: {line[:60]!r}")
+    asked = (int(call[4]) if call[1] == b"write"
+             else sum(map(int, re.findall(rb"iov_len=(\d+)", call[3]))))
+    if asked != int(call[5]):
         raise AssertionError(f"a short write: {line[:60]!r}")
-    return asked
+    return asked if call[2] == b"1" else None
 
 
 def traced(command, stdin, stdout):
-    """The lengths of command's write() calls, a writev() counting as one."""
+    """The lengths of command's write() calls to standard output, a writev() as one."""
     with tempfile.TemporaryDirectory() as scratch:
         log = Path(scratch) / "trace"
         subprocess.run(["strace", "-qq", "-e", "trace=write,writev", "-e", "signal=none",
                         "-o", log, *command], input=stdin, stdout=stdout, check=True,
                        timeout=TIMEOUT,  # and LeakSanitizer would refuse to run under strace
                        env={**os.environ, "ASAN_OPTIONS": "detect_leaks=0"})
-        return [written(line) for line in log.read_bytes().splitlines()]
+        calls = [written(line) for line in log.read_bytes().splitlines()]
+    return [length for length in calls if length is not None]
 
 
 def flush_points(pieces, data):
