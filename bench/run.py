@@ -7,6 +7,7 @@ import argparse
 import json
 import os
 import shlex
+import shutil
 import subprocess
 import sys
 from pathlib import Path
@@ -32,6 +33,9 @@ def main():
     work, results = build / "bench" / "sessions", build / "bench" / "results"
     for directory in (work, results):
         directory.mkdir(parents=True, exist_ok=True)
+    for tool in ("hyperfine", "/usr/bin/time"):
+        if not shutil.which(tool):
+            sys.exit(f"{tool} not found: install the Debian packages hyperfine and time")
     env = {**os.environ, "GRADEBOOK": str(gradebook), "FLUSH_REFERENCE": str(reference)}
     if subprocess.run([sys.executable, ROOT / "tests" / "test_bench.py"], env=env).returncode:
         sys.exit("tests/test_bench.py failed (is the project built?): nothing timed")
