@@ -1,7 +1,8 @@
 """Black-box tests of gradebook: bytes in on standard input, the exact bytes out.
 
 GRADEBOOK holds the program to run as a command: a path, optionally behind a
-launcher. Run one group with `test_dialogue.py Menu`, or all without arguments.
+launcher. Run one group with `test_dialogue.py Menu`, all of this file without
+arguments, or every test with `python3 -m unittest discover -s tests`.
 """
 
 import os
@@ -9,17 +10,28 @@ import re
 import resource
 import select
 import shlex
+import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
 
+if not os.environ.get("GRADEBOOK"):
+    # Every test needs it: one line and out, rather than a failed import per file.
+    print("Set GRADEBOOK to the program to test, as in: "
+          "GRADEBOOK=build/gradebook python3 -m unittest discover -s tests",
+          file=sys.stderr, flush=True)
+    os._exit(2)
 COMMAND = shlex.split(os.environ["GRADEBOOK"])
 TIMEOUT = 30  # only a guard against a hang, never a measure
 # A Windows build writes CR LF line ends; the bytes are compared with those made LF.
 CRLF = os.environ.get("GRADEBOOK_CRLF") == "1"
-SANITIZED = os.environ.get("GRADEBOOK_SANITIZED") == "1"
+# A sanitizer build is told by its runtime, or by GRADEBOOK_SANITIZED=1.
+PROGRAM = shutil.which(COMMAND[-1])
+SANITIZED = (os.environ.get("GRADEBOOK_SANITIZED") == "1"
+             or PROGRAM is not None and b"__asan_init" in open(PROGRAM, "rb").read())
 
 MENU = (b"Wybierz opcje: \n[1] - Dodaj ocene \n[2] - Wyswietl srednia \n"
         b"[3] - Wyswietl oceny \n[4] - Wyjdz z programu \n")
@@ -128,6 +140,12 @@ class Reports(DialogueCase):
         entered = ["5", "4.5", "3.25", "5"]
         self.check(grades_then(entered, b"3\n3\n4\n"),
                    MENU + (PROMPT + ADDED + MENU) * 4 + (listing(*entered) + MENU) * 2)
+
+    def test_long_listing_shows_every_grade_to_six_digits(self):
+        # More grades than fit the output buffer's 4096 bytes, each listed as typed.
+        entered = [f"{1 + i * 0.00831:.5f}".rstrip("0").rstrip(".") for i in range(600)]
+        self.check(grades_then(entered, b"3\n4\n"),
+                   MENU + (PROMPT + ADDED + MENU) * 600 + listing(*entered) + MENU)
 
     def test_averages_are_single_precision(self):
         self.check_table([
