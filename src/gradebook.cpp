@@ -168,7 +168,7 @@ template <typename Number> bool read_answer(Number &answer) {
         convert(scan_field(std::is_floating_point_v<Number>), answer)) {
         return true;
     }
-    if (std::cin.eof()) {
+    if (std::cin.eof()) { // the end of input, not an unreadable answer
         std::cin.setstate(std::ios::failbit);
         return false;
     }
@@ -182,11 +182,11 @@ template <typename Number> bool read_answer(Number &answer) {
     return false;
 }
 
-// Writes a grade or a mean, then `after`, the number as the stream's default
-// format would: 6 significant
-// digits, general notation, no trailing zeros. Done here rather than by the stream,
-// whose printf may round a tie such as 1.015625 either way from one library to
-// another: to_chars and the digits worked out below round it to even everywhere.
+// Writes a grade or a mean, then `after`. The number is written as the stream's
+// default format would: 6 significant digits, general notation, no trailing zeros.
+// Done here rather than by the stream, whose printf may round a tie such as
+// 1.015625 either way from one library to another: to_chars and the digits worked
+// out below round it to even everywhere.
 void write_number(float number, char after) {
     char text[16]; // the longest, "-1.17549e-38", and `after`
     char *end = text;
@@ -243,6 +243,7 @@ int main() {
 }
 
 int choose_from_menu() {
+    // Each line is seen as soon as it is written.
     for (const std::string_view line : menu_lines) {
         write_text(line);
         flush_output();
