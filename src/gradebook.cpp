@@ -200,7 +200,7 @@ void write_number(float number, char after) {
             *end++ = '.';
             for (long unit = 10000; digits != 0; unit /= 10) {
                 *end++ = static_cast<char>('0' + digits / unit);
-                digits %= unit;
+                digits %= unit; // none left once unit is 1
             }
         }
     } else {
