@@ -19,7 +19,7 @@ import unittest
 from array import array
 from pathlib import Path
 
-from test_dialogue import COMMAND, run
+from test_dialogue import COMMAND, DialogueCase, run
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "bench"))
 import session  # noqa: E402
@@ -80,17 +80,7 @@ def flush_points(pieces, data):
             if not any(start < end < stop for start, stop in long_lines)]
 
 
-class Case(unittest.TestCase):
-    def assertSame(self, got, expected):
-        """assertEqual for long sequences: names where they first differ, without a diff."""
-        if got != expected:
-            at = next((i for i, (g, e) in enumerate(zip(got, expected)) if g != e),
-                      min(len(got), len(expected)))
-            self.fail(f"from {at} on, {got[at:at + 8]!r} instead of "
-                      f"{expected[at:at + 8]!r} (lengths {len(got)}, {len(expected)})")
-
-
-class ExpectedOutput(Case):
+class ExpectedOutput(DialogueCase):
     def test_the_program_writes_what_is_expected(self):
         for name, typed in SESSIONS:
             with self.subTest(name):
@@ -135,7 +125,7 @@ def replay(data, pieces, args=None):
 
 @unittest.skipUnless(os.access(REFERENCE, os.X_OK),
                      f"no flush reference at {REFERENCE}: build it, or set FLUSH_REFERENCE")
-class FlushReference(Case):
+class FlushReference(DialogueCase):
     def test_replays_the_output_in_its_pieces(self):
         for name, typed in SESSIONS[1:2] + SESSIONS[-1:]:
             with self.subTest(name):

@@ -69,6 +69,14 @@ class DialogueCase(unittest.TestCase):
             with self.subTest(stdin=stdin[:40]):
                 self.check(stdin, stdout)
 
+    def assertSame(self, got, expected):
+        """assertEqual for long sequences: names where they first differ, without a diff."""
+        if got != expected:
+            at = next((i for i, (g, e) in enumerate(zip(got, expected)) if g != e),
+                      min(len(got), len(expected)))
+            self.fail(f"from {at} on, {got[at:at + 40]!r} instead of "
+                      f"{expected[at:at + 40]!r} (lengths {len(got)}, {len(expected)})")
+
 
 class Menu(DialogueCase):
     def test_answers(self):
@@ -224,7 +232,6 @@ class ReadErrors(unittest.TestCase):
                 self.assertEqual(as_lf(done.stdout), MENU)
                 self.assertEqual(done.returncode, 1)
                 self.assertEqual(done.stderr, b"")
-
 
 
 class UnwritableOutput(unittest.TestCase):

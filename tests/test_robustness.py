@@ -12,7 +12,7 @@ import sys
 import unittest
 
 from test_dialogue import (ADDED, INVALID, MENU, NO_GRADES, OUT_OF_RANGE, PROMPT,
-                           run)
+                           DialogueCase, run)
 
 SEED = 2026
 SESSIONS = 300
@@ -141,7 +141,7 @@ def model(stdin):
     return b"".join(out)
 
 
-class Robustness(unittest.TestCase):
+class Robustness(DialogueCase):
     def test_random_sessions_write_what_the_model_writes(self):
         sent = 0
         for number in range(SESSIONS):
@@ -149,12 +149,7 @@ class Robustness(unittest.TestCase):
             sent += len(stdin)
             with self.subTest(session=number, stdin=stdin[:60]):
                 done = run(stdin, timeout=10)
-                expected = model(stdin)
-                if done.stdout != expected:
-                    at = next((i for i, (a, b) in enumerate(zip(done.stdout, expected))
-                               if a != b), min(len(done.stdout), len(expected)))
-                    self.fail(f"at byte {at}: {done.stdout[max(0, at - 20):at + 40]!r}, expected "
-                              f"{expected[max(0, at - 20):at + 40]!r}")
+                self.assertSame(done.stdout, model(stdin))
                 self.assertEqual(done.returncode, 0)
                 self.assertEqual(done.stderr, b"")
         print(f"{SESSIONS} sessions, {sent} bytes of input (seed {SEED})", file=sys.stderr)
