@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The gradebook authors
+// SPDX-License-Identifier: MIT
+
 // flush_reference OUTPUT PIECES: writes OUTPUT to standard output in the pieces
 // whose lengths PIECES holds (32-bit unsigned, native order), one fwrite and fflush
 // a piece: the cost of the grade book's output in its write() calls, and no more.

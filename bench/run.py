@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: 2026 The gradebook authors
+# SPDX-License-Identifier: MIT
 """Benchmark of scripted grade-book sessions on hyperfine: time, scaling, memory.
 After tests/test_bench.py and a check of each session's bytes, it times gradebook
 (output into a pipe and into /dev/null) next to `cat` copying the expected output

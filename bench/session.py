@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: 2026 The gradebook authors
+# SPDX-License-Identifier: MIT
 """Seeded scripted sessions of the grade book, one answer a line, and their output
 byte for byte with the offsets where the program flushes: at the end of each menu,
 listing and average line, and before each read."""

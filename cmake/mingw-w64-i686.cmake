@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: 2026 The gradebook authors
+# SPDX-License-Identifier: MIT
 # Cross build of the 32-bit Windows console program with Debian's mingw-w64.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The gradebook authors
+// SPDX-License-Identifier: MIT
+
 // gradebook: keeps a list of grades from 1 to 6 for one run, lists them and
 // writes their mean, through a numbered menu on the console.
 

@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: 2026 The gradebook authors
+# SPDX-License-Identifier: MIT
 """Tests of what the benchmark relies on: the output bench/session.py expects for
 its sessions, and bench/flush_reference, which replays that output.
 

@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: 2026 The gradebook authors
+# SPDX-License-Identifier: MIT
 """Black-box tests of gradebook: bytes in on standard input, the exact bytes out.
 
 GRADEBOOK holds the program to run as a command: a path, optionally behind a

@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: 2026 The gradebook authors
+# SPDX-License-Identifier: MIT
 """Seeded random sessions of what people and scripts really type, each run to the
 end of its input: the program must write exactly what a small model of the
 dialogue writes (so every listing holds exactly the grades it confirmed, as

@@ -1,4 +1,6 @@
 #!/bin/sh
+# SPDX-FileCopyrightText: 2026 The gradebook authors
+# SPDX-License-Identifier: MIT
 # Starts or stops the persistent Wine server that the Windows build's tests share,
 # in the prefix named by WINEPREFIX. The server and the services Wine boots outlive
 # this script, so they are given a log of their own: the test runner waits until
