@@ -185,6 +185,17 @@ template <typename Number> bool read_answer(Number &answer) {
     return false;
 }
 
+// `value` rounded to single precision. The x87 unit, which 32-bit x86 compilers use
+// by default, keeps a float in a wider register, and the compilers round it only
+// when they store it to memory; a volatile float must be stored. The register holds
+// a sum or quotient of two floats rounded to 53 or 64 bits, at least twice a float's
+// 24 and two more, and rounding that once more to 24 bits gives what a single
+// rounding would.
+float single(float value) {
+    volatile float rounded = value;
+    return rounded;
+}
+
 // Writes a grade or a mean, then `after`. The number is written as the stream's
 // default format would: 6 significant digits, general notation, no trailing zeros.
 // Done here rather than by the stream, whose printf may round a tie such as
@@ -277,9 +288,10 @@ void display_average() {
         flush_output();
         return;
     }
-    // A float initial value keeps every partial sum in single precision.
-    const float sum = std::accumulate(grades.begin(), grades.end(), 0.0f);
-    const float avg = sum / static_cast<float>(grades.size());
+    const float sum = std::accumulate(
+        grades.begin(), grades.end(), 0.0f,
+        [](float partial, float grade) { return single(partial + grade); });
+    const float avg = single(sum / single(static_cast<float>(grades.size())));
     write_text("Srednia: ");
     write_number(avg, '\n');
     flush_output();

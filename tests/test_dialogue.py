@@ -164,7 +164,9 @@ class Reports(DialogueCase):
              + b"Srednia: " + mean.encode() + b"\n" + MENU)
             for grades, mean in [(["4", "4", "5"], "4.33333"), (["2", "3", "3"], "2.66667"),
                                  (["5", "4.5"], "4.75"), (["6"], "6"), (["1.015625"], "1.01562"),
-                                 (["5.7"] * 87, "5.70001"), (["5.3"] * 95, "5.29999")]
+                                 (["5.7"] * 87, "5.70001"), (["5.3"] * 95, "5.29999"),
+                                 # the sum 4.000005 a tie, rounded to even (else 1.33334)
+                                 (["1.000005", "2", "1"], "1.33333")]
         ])
 
 
@@ -218,6 +220,16 @@ class Reading(DialogueCase):
                 (b"3" + b"a" * 1500 + b"\n4\n", MENU + listing() + MENU + (INVALID + MENU) * 2),
                 (b"3a", MENU + listing() + MENU + INVALID + MENU),
                 (b"1e-50\n5\n4\n", MENU + PROMPT + INVALID + PROMPT + ADDED + MENU),
+                # The bytes next to the white space and the digits are neither.
+                (b"\b4\n4\n", MENU + INVALID + MENU),
+                (b"\x0e4\n4\n", MENU + INVALID + MENU),
+                (b"4/\n", MENU),
+                (b"4:\n", MENU),
+                # Punctuation is no sign, nor a letter an exponent's sign, even at the end.
+                (b"!", MENU + INVALID + MENU),
+                (b",", MENU + INVALID + MENU),
+                (b"1\n!", MENU + PROMPT + INVALID + PROMPT),
+                (b"1\n5ex", MENU + PROMPT + INVALID + PROMPT),
             ])
 
 
