@@ -99,6 +99,27 @@ class ExpectedOutput(DialogueCase):
                     pieces = traced(COMMAND, session.script(typed), stdout)
                     self.assertSame(flush_points(pieces, data), flushes.tolist())
 
+    @unittest.skipUnless(shutil.which("strace") and len(COMMAND) == 1,
+                         "strace not found, or the program is behind a launcher")
+    def test_a_write_that_fails_once_ends_the_run(self):
+        # EAGAIN, as from a full non-blocking pipe: a retry would succeed, but the
+        # output already has a hole, so nothing more may follow it.
+        typed = SESSIONS[-1][1]  # a listing longer than two buffers
+        data = bytes(session.dialogue(typed)[0])
+        pieces = traced(COMMAND, session.script(typed), subprocess.PIPE)
+        ends = list(itertools.accumulate(pieces))
+        listing = data.index(b"Oceny:")
+        first = next(n for n, end in enumerate(ends) if end > listing)
+        last = ends.index(data.index(b"\n", listing) + 1)  # written by the line's flush
+        for failing in (first, first + 1, last):
+            with self.subTest(failing=failing):
+                done = subprocess.run(
+                    ["strace", "-qq", "-o", os.devnull, "-e", "trace=write", "-e",
+                     f"inject=write:error=EAGAIN:when={failing + 1}", *COMMAND],
+                    input=session.script(typed), capture_output=True, timeout=TIMEOUT)
+                self.assertSame(done.stdout, data[:ends[failing - 1]])
+                self.assertEqual((done.returncode, done.stderr), (1, b""))
+
     def test_sessions_hold_their_grades_and_the_mix(self):
         typed = session.answers(2000, seed=1)
         out = bytes(session.dialogue(typed)[0])
