@@ -6,9 +6,6 @@ set(CMAKE_SYSTEM_PROCESSOR i686)
 set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++)
 set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
 
-# SSE2 arithmetic, as the usual 32-bit Windows compilers default to: x87 extended
-# precision would change single-precision results such as the mean of long lists.
-set(CMAKE_CXX_FLAGS_INIT "-msse2 -mfpmath=sse")
 # Runtimes linked in, so the executable needs no DLL beyond those Windows ships; no
 # link time in the header, so the same sources give the same bytes.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -Wl,--no-insert-timestamp")
