@@ -2,11 +2,13 @@
 # SPDX-FileCopyrightText: 2026 The gradebook authors
 # SPDX-License-Identifier: MIT
 # Starts or stops the persistent Wine server that the Windows build's tests share,
-# in the prefix named by WINEPREFIX. The server and the services Wine boots outlive
-# this script, so they are given a log of their own: the test runner waits until
-# nothing holds this script's output any more.
+# in the prefix named by WINEPREFIX, for the Wine loader named by WINE (by default
+# wine). The server and the services Wine boots outlive this script, so they are
+# given a log of their own: the test runner waits until nothing holds this script's
+# output any more.
 set -u
-if ! command -v wine >/dev/null || ! command -v wineserver >/dev/null; then
+wine=${WINE:-wine}
+if ! command -v "$wine" >/dev/null || ! command -v wineserver >/dev/null; then
   echo "Wine is not installed: the tests of the Windows build need it" \
     "(Debian: dpkg --add-architecture i386, then apt-get install wine wine32:i386)"
   exit 1
@@ -16,7 +18,7 @@ start)
   wineserver -k 2>/dev/null
   mkdir -p "$WINEPREFIX" || exit 1
   log="$WINEPREFIX/start.log"
-  if ! { wineserver -p && wineboot -i; } >"$log" 2>&1 </dev/null; then
+  if ! { wineserver -p && "$wine" wineboot -i; } >"$log" 2>&1 </dev/null; then
     cat "$log"
     exit 1
   fi
