@@ -28,7 +28,8 @@ set(cases
   "Wed, 1 Jan 2025 00:30:00 +0100|1735687800"
   "Tue, 1 Jan 2025 00:30:00 +0100|"
   "Mon, 08 Dec 2026 12:00:00 +0000|"
-  "Sun, 29 Feb 2100 00:00:00 +0000|"
+  # 2100 is no leap year: its 29 February is refused, on the weekday 1 March has.
+  "Mon, 29 Feb 2100 00:00:00 +0000|"
   "Fri, 31 Apr 2026 00:00:00 +0000|"
   "Tue, 08 Dec 2026 24:00:00 +0000|"
   "Tue, 08 Dec 2026 12:00 +0000|"
