@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The gradebook authors
+# SPDX-License-Identifier: MIT
+# Checks a release folder (packaging/release.sh) as its users get it: each archive
+# unpacked, and the whole dialogue suite run against each program in it. The static
+# Linux programs run with nothing installed: x86 ones in an empty root holding the
+# program alone, ARM ones under qemu-user without any libraries. The 64-bit Windows
+# program runs under wine64, the 32-bit one under Wine where this machine runs 32-bit
+# x86 code. The .deb is checked as Debian would take it. Usage: tests/release.sh DIST
+set -euo pipefail
+export LC_ALL=C
+dist=$(realpath "$1")
+tests=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+cd "$dist"
+sha256sum --check --quiet SHA256SUMS
+version=$(echo gradebook-*-source.tar.gz | sed 's/^gradebook-\(.*\)-source\.tar\.gz$/\1/')
+test -n "$version"
+echo "release $version: checksums match"
+
+suite() { # what runs, then the command that runs the program
+  echo "== the suite: $1"
+  shift
+  GRADEBOOK="$*" python3 -m unittest discover -s "$tests" -p 'test_[dr]*.py'
+}
+
+for cpu in x86_64 i686 aarch64 armhf; do
+  name=gradebook-$version-linux-$cpu
+  tar -xzf "$name.tar.gz" -C "$work"
+  program=$work/$name/bin/gradebook
+  file "$program" | grep -E 'statically linked|static-pie linked'
+  for doc in share/man/man1/gradebook.1.gz share/doc/gradebook/README.md \
+    share/doc/gradebook/LICENSE; do
+    test -f "$work/$name/$doc"
+  done
+  root=$work/root-$cpu
+  mkdir "$root"
+  cp "$program" "$root/"
+  case $cpu in
+  x86_64 | i686)
+    if "$program" </dev/null >/dev/null 2>&1; then
+      suite "$name, in an empty root" unshare --map-root-user --root="$root" /gradebook
+    else
+      suite "$name, under qemu-user" qemu-i386 "$root/gradebook"
+    fi
+    ;;
+  aarch64) suite "$name, under qemu-user" qemu-aarch64 "$root/gradebook" ;;
+  armhf) suite "$name, under qemu-user" qemu-arm "$root/gradebook" ;;
+  esac
+done
+# Without a launcher, the tests of flush points and resource limits apply too.
+suite "gradebook-$version-linux-x86_64, as unpacked" "$work/gradebook-$version-linux-x86_64/bin/gradebook"
+
+# The .deb: no lintian error or warning, nor any pedantic remark; its program
+# hardened as Debian's own are (no fortifiable call is left to check: the build's
+# flags carry fortify), without the compiler's .comment section, with dependencies,
+# Debian's copyright file and changelog.
+arch=$(dpkg --print-architecture)
+deb=gradebook_${version}_$arch.deb
+lintian --fail-on error,warning "$deb"
+test -z "$(lintian -I --pedantic "$deb" 2>/dev/null)"
+dpkg-deb -x "$deb" "$work/deb"
+program=$work/deb/usr/bin/gradebook
+hardening-check --nofortify --nocfprotection "$program"
+if readelf -S "$program" | grep '\.comment'; then exit 1; fi
+dpkg-deb -f "$deb" Depends | grep 'libc6 (>= '
+grep -qx 'License: MIT' "$work/deb/usr/share/doc/gradebook/copyright"
+zcat "$work/deb/usr/share/doc/gradebook/changelog.gz" | dpkg-parsechangelog -l- -S Version |
+  grep -x "$version"
+test -f "$work/deb/usr/share/man/man1/gradebook.1.gz"
+suite "$deb" "$program"
+
+# Windows: a console program that needs no DLL beyond Windows' own, with its version
+# and licence; texts with CR LF line ends.
+export WINEDEBUG=-all GRADEBOOK_CRLF=1
+for pair in x86:i686:'PE32 executable (console) Intel 80386' \
+  x64:x86_64:'PE32+ executable (console) x86-64'; do
+  IFS=: read -r arch triplet_cpu format <<<"$pair"
+  name=gradebook-$version-windows-$arch
+  unzip -q "$name.zip" -d "$work"
+  exe=$work/$name/gradebook.exe
+  file "$exe" | grep "$format"
+  "$triplet_cpu-w64-mingw32-objdump" -p "$exe" | grep 'DLL Name' | sort -f |
+    diff - <(printf '\tDLL Name: KERNEL32.dll\n\tDLL Name: msvcrt.dll\n')
+  "$triplet_cpu-w64-mingw32-windres" -i "$exe" -O rc >"$work/$arch.rc"
+  grep -q "VALUE \"ProductVersion\", \"$version\"" "$work/$arch.rc"
+  grep -q 'VALUE "LegalCopyright", "Copyright (c) 2026' "$work/$arch.rc"
+  for text in README.txt LICENSE.txt; do
+    test "$(grep -c $'\r$' "$work/$name/$text")" = "$(wc -l <"$work/$name/$text")"
+  done
+  if [[ $arch == x64 ]]; then
+    wine=/usr/lib/wine/wine64
+  elif [[ -x $work/root-i686/gradebook ]] && "$work/root-i686/gradebook" </dev/null >/dev/null 2>&1; then
+    wine=wine
+  else
+    echo "== $name: not run, this machine runs no 32-bit x86 code (nor Wine's loader for it)"
+    continue
+  fi
+  export WINEPREFIX=$work/wine-$arch WINE=$wine
+  "$tests/wine-server.sh" start
+  suite "$name, under Wine" "$wine" "$exe"
+  "$tests/wine-server.sh" stop
+done
+echo "release $version: every program passed"
