@@ -17,13 +17,15 @@
 # tools give the same bytes, whoever builds them, wherever and under whatever umask:
 # every file is dated at the newest entry of packaging/changelog (SOURCE_DATE_EPOCH
 # overrides it), owned by root, packed in name order, with the modes a umask of 022
-# gives. Usage: packaging/release.sh [FOLDER]
+# gives. Usage: packaging/release.sh [FOLDER [CMAKE_OPTION...]], where the options
+# go to every build (as -DCMAKE_COMPILE_WARNING_AS_ERROR=ON does in CI).
 set -euo pipefail
 umask 022
 export LC_ALL=C TZ=UTC
 
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 dist=$(realpath -m "${1:-$source_dir/dist}")
+shift $(($# > 0))
 builds=$source_dir/build-dist
 
 # Each tool with the Debian package that brings it.
@@ -50,7 +52,7 @@ export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(
 # One optimised build per program, from scratch, without the tests.
 rm -rf "$builds"
 for preset in linux-x86_64 linux-i686 linux-aarch64 linux-armhf release win32 win64 web; do
-  cmake --preset "$preset" -B "$builds/$preset" -DBUILD_TESTING=OFF >/dev/null
+  cmake --preset "$preset" -B "$builds/$preset" -DBUILD_TESTING=OFF "$@" >/dev/null
   cmake --build "$builds/$preset"
 done
 
