@@ -6,7 +6,8 @@
 #   gradebook-VERSION-linux-CPU.tar.gz   a static program for any Linux of its CPU
 #                                        (x86_64, i686, aarch64, armhf), with the
 #                                        manual page, the README and the licence
-#   gradebook_VERSION_ARCH.deb           for Debian and Ubuntu on this machine's CPU
+#   gradebook_VERSION_ARCH.deb           for Debian and Ubuntu (amd64, i386, arm64,
+#                                        armhf)
 #   gradebook-VERSION-windows-x86.zip    32-bit and 64-bit Windows programs, each
 #   gradebook-VERSION-windows-x64.zip    with README.txt and LICENSE.txt
 #   gradebook-VERSION-web.html           the program in one self-contained web page
@@ -45,13 +46,23 @@ if ((${#missing[@]})); then
   exit 1
 fi
 
+# The .debs' programs, each with the architecture whose libraries it needs.
+debs=(release:"$(dpkg --print-architecture)" deb-i386:i386 deb-arm64:arm64 deb-armhf:armhf)
+for pair in "${debs[@]}"; do
+  if ! dpkg-query -W "libstdc++6:${pair#*:}" >/dev/null 2>&1; then
+    echo "release: the ${pair#*:} .deb needs that architecture's libraries: dpkg" \
+      "--add-architecture ${pair#*:}, apt-get update, apt-get install libstdc++6:${pair#*:}" >&2
+    exit 1
+  fi
+done
+
 version=$(sed -n 's/^project(gradebook VERSION \([0-9.]*\).*/\1/p' "$source_dir/CMakeLists.txt")
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(
   dpkg-parsechangelog -l "$source_dir/packaging/changelog" -S Timestamp)}
 
 # One optimised build per program, from scratch, without the tests.
 rm -rf "$builds"
-for preset in linux-x86_64 linux-i686 linux-aarch64 linux-armhf release win32 win64 web; do
+for preset in linux-{x86_64,i686,aarch64,armhf} "${debs[@]%:*}" win32 win64 web; do
   cmake --preset "$preset" -B "$builds/$preset" -DBUILD_TESTING=OFF "$@" >/dev/null
   cmake --build "$builds/$preset"
 done
@@ -74,22 +85,30 @@ for cpu in x86_64 i686 aarch64 armhf; do
   tar_gz "$name" "$dist/$name.tar.gz"
 done
 
-# The .deb: the program linked as Debian's own are, the manual page, the README, and
+# The .debs: the program linked as Debian's own are, the manual page, the README, and
 # Debian's copyright file and changelog in place of LICENSE and CHANGELOG.md. Staged
-# where dpkg-shlibdeps expects a package, which finds the dependencies.
-arch=$(dpkg --print-architecture)
-root=$stage/debian/gradebook
-for component in Unspecified debian; do
-  cmake --install "$builds/release" --prefix "$root/usr" --strip --component "$component" \
-    >/dev/null
-done
+# where dpkg-shlibdeps expects a package: it finds the dependencies in the libraries
+# of the package's architecture, installed through multiarch.
+mkdir "$stage/debian"
 printf 'Source: gradebook\n\nPackage: gradebook\nArchitecture: any\n' >"$stage/debian/control"
-depends=$(cd "$stage" && dpkg-shlibdeps -O "${root#"$stage"/}/usr/bin/gradebook" |
-  sed -n 's/^shlibs:Depends=//p')
-installed_size=$(find "$root" -type f -printf '%s\n' | awk '{k += int(($1 + 1023) / 1024)}
-  END {print k}')
-mkdir "$root/DEBIAN"
-cat >"$root/DEBIAN/control" <<EOF
+for pair in "${debs[@]}"; do
+  preset=${pair%:*} arch=${pair#*:}
+  root=$stage/debian/gradebook
+  rm -rf "$root"
+  for component in Unspecified debian; do
+    cmake --install "$builds/$preset" --prefix "$root/usr" --strip --component "$component" \
+      >/dev/null
+  done
+  # Its warnings are about symbols that its lists miss, not about the result.
+  if ! depends=$(cd "$stage" && DEB_HOST_ARCH=$arch dpkg-shlibdeps -O \
+    debian/gradebook/usr/bin/gradebook 2>/dev/null | sed -n 's/^shlibs:Depends=//p'); then
+    echo "release: dpkg-shlibdeps could not find what the $arch program needs" >&2
+    exit 1
+  fi
+  installed_size=$(find "$root" -type f -printf '%s\n' | awk '{k += int(($1 + 1023) / 1024)}
+    END {print k}')
+  mkdir "$root/DEBIAN"
+  cat >"$root/DEBIAN/control" <<EOF
 Package: gradebook
 Version: $version
 Architecture: $arch
@@ -102,9 +121,11 @@ Description: Console grade book: grades from 1 to 6, their list and their mean
  A numbered menu in Polish on the console: add grades from 1 to 6, fractions
  allowed, list them and show their mean. Nothing is saved between runs.
 EOF
-(cd "$root" && find usr -type f | sort | xargs md5sum) >"$root/DEBIAN/md5sums"
-# dpkg-deb dates the members at SOURCE_DATE_EPOCH and sorts them by name.
-dpkg-deb --root-owner-group --build "$root" "$dist/gradebook_${version}_$arch.deb" >/dev/null
+  (cd "$root" && find usr -type f | sort | xargs md5sum) >"$root/DEBIAN/md5sums"
+  # dpkg-deb dates the members at SOURCE_DATE_EPOCH and sorts them by name.
+  dpkg-deb --root-owner-group --build "$root" "$dist/gradebook_${version}_$arch.deb" \
+    >/dev/null
+done
 
 # Windows: one folder to unzip, the program with its guide and licence. zip -X keeps
 # no owner and no extra times; the DOS times are read in UTC.

@@ -4,9 +4,11 @@
 # Checks a release folder (packaging/release.sh) as its users get it: each archive
 # unpacked, and the whole dialogue suite run against each program in it. The static
 # Linux programs run with nothing installed: x86 ones in an empty root holding the
-# program alone, ARM ones under qemu-user without any libraries. The 64-bit Windows
-# program runs under wine64, the 32-bit one under Wine where this machine runs 32-bit
-# x86 code. The .deb is checked as Debian would take it. Usage: tests/release.sh DIST
+# program alone, ARM ones under qemu-user without any libraries. The .debs are
+# checked as Debian would take them. The 64-bit Windows program runs under wine64,
+# the 32-bit one under Wine where this machine runs 32-bit x86 code. Needs what
+# packaging/release.sh needs, and lintian devscripts qemu-user wine64 (Debian
+# packages). Usage: tests/release.sh DIST
 set -euo pipefail
 export LC_ALL=C
 dist=$(realpath "$1")
@@ -27,8 +29,16 @@ suite() { # what runs, then the command that runs the program
 }
 
 for cpu in x86_64 i686 aarch64 armhf; do
+  tar -xzf "gradebook-$version-linux-$cpu.tar.gz" -C "$work"
+done
+# Some machines run no 32-bit x86 code: there qemu-user stands in.
+run_i386=()
+if ! "$work/gradebook-$version-linux-i686/bin/gradebook" </dev/null >/dev/null 2>&1; then
+  run_i386=(qemu-i386)
+fi
+
+for cpu in x86_64 i686 aarch64 armhf; do
   name=gradebook-$version-linux-$cpu
-  tar -xzf "$name.tar.gz" -C "$work"
   program=$work/$name/bin/gradebook
   file "$program" | grep -E 'statically linked|static-pie linked'
   for doc in share/man/man1/gradebook.1.gz share/doc/gradebook/README.md \
@@ -39,38 +49,45 @@ for cpu in x86_64 i686 aarch64 armhf; do
   mkdir "$root"
   cp "$program" "$root/"
   case $cpu in
-  x86_64 | i686)
-    if "$program" </dev/null >/dev/null 2>&1; then
-      suite "$name, in an empty root" unshare --map-root-user --root="$root" /gradebook
-    else
-      suite "$name, under qemu-user" qemu-i386 "$root/gradebook"
-    fi
-    ;;
+  i686) if ((${#run_i386[@]})); then
+    suite "$name, under qemu-user" qemu-i386 "$root/gradebook"
+  else
+    suite "$name, in an empty root" unshare --map-root-user --root="$root" /gradebook
+  fi ;;
+  x86_64) suite "$name, in an empty root" unshare --map-root-user --root="$root" /gradebook ;;
   aarch64) suite "$name, under qemu-user" qemu-aarch64 "$root/gradebook" ;;
   armhf) suite "$name, under qemu-user" qemu-arm "$root/gradebook" ;;
   esac
 done
 # Without a launcher, the tests of flush points and resource limits apply too.
-suite "gradebook-$version-linux-x86_64, as unpacked" "$work/gradebook-$version-linux-x86_64/bin/gradebook"
+suite "gradebook-$version-linux-x86_64, as unpacked" \
+  "$work/gradebook-$version-linux-x86_64/bin/gradebook"
 
-# The .deb: no lintian error or warning, nor any pedantic remark; its program
+# The .debs: no lintian error or warning, nor any pedantic remark; each program
 # hardened as Debian's own are (no fortifiable call is left to check: the build's
 # flags carry fortify), without the compiler's .comment section, with dependencies,
-# Debian's copyright file and changelog.
-arch=$(dpkg --print-architecture)
-deb=gradebook_${version}_$arch.deb
-lintian --fail-on error,warning "$deb"
-test -z "$(lintian -I --pedantic "$deb" 2>/dev/null)"
-dpkg-deb -x "$deb" "$work/deb"
-program=$work/deb/usr/bin/gradebook
-hardening-check --nofortify --nocfprotection "$program"
-if readelf -S "$program" | grep '\.comment'; then exit 1; fi
-dpkg-deb -f "$deb" Depends | grep 'libc6 (>= '
-grep -qx 'License: MIT' "$work/deb/usr/share/doc/gradebook/copyright"
-zcat "$work/deb/usr/share/doc/gradebook/changelog.gz" | dpkg-parsechangelog -l- -S Version |
-  grep -x "$version"
-test -f "$work/deb/usr/share/man/man1/gradebook.1.gz"
-suite "$deb" "$program"
+# Debian's copyright file and changelog; the suite run on each program with the
+# libraries of its architecture, installed through multiarch, as on Debian.
+for arch in amd64 i386 arm64 armhf; do
+  deb=gradebook_${version}_$arch.deb
+  lintian --fail-on error,warning "$deb"
+  test -z "$(lintian -I --pedantic "$deb" 2>/dev/null)"
+  dpkg-deb -f "$deb" Depends | grep 'libc6 (>= '
+  dpkg-deb -x "$deb" "$work/$arch"
+  program=$work/$arch/usr/bin/gradebook
+  hardening-check --nofortify --nocfprotection "$program" 2>/dev/null
+  if readelf -S "$program" | grep '\.comment'; then exit 1; fi
+  grep -qx 'License: MIT' "$work/$arch/usr/share/doc/gradebook/copyright"
+  zcat "$work/$arch/usr/share/doc/gradebook/changelog.gz" |
+    dpkg-parsechangelog -l- -S Version | grep -x "$version"
+  test -f "$work/$arch/usr/share/man/man1/gradebook.1.gz"
+  case $arch in
+  amd64) suite "$deb" "$program" ;;
+  i386) suite "$deb" "${run_i386[@]}" "$program" ;;
+  arm64) suite "$deb, under qemu-user" qemu-aarch64 "$program" ;;
+  armhf) suite "$deb, under qemu-user" qemu-arm "$program" ;;
+  esac
+done
 
 # Windows: a console program that needs no DLL beyond Windows' own, with its version
 # and licence; texts with CR LF line ends.
@@ -92,7 +109,7 @@ for pair in x86:i686:'PE32 executable (console) Intel 80386' \
   done
   if [[ $arch == x64 ]]; then
     wine=/usr/lib/wine/wine64
-  elif [[ -x $work/root-i686/gradebook ]] && "$work/root-i686/gradebook" </dev/null >/dev/null 2>&1; then
+  elif ((${#run_i386[@]} == 0)); then
     wine=wine
   else
     echo "== $name: not run, this machine runs no 32-bit x86 code (nor Wine's loader for it)"
