@@ -91,7 +91,7 @@ done
 
 # Windows: a console program that needs no DLL beyond Windows' own, with its version
 # and licence; texts with CR LF line ends.
-export WINEDEBUG=-all GRADEBOOK_CRLF=1
+export WINEDEBUG=-all GRADEBOOK_CRLF=1 WINEDLLOVERRIDES=mscoree,mshtml,winemenubuilder.exe=d
 for pair in x86:i686:'PE32 executable (console) Intel 80386' \
   x64:x86_64:'PE32+ executable (console) x86-64'; do
   IFS=: read -r arch triplet_cpu format <<<"$pair"

@@ -15,10 +15,21 @@ if ! command -v "$wine" >/dev/null || ! command -v wineserver >/dev/null; then
 fi
 case "$1" in
 start)
+  # -k returns before the old server has gone; -w waits for that.
   wineserver -k 2>/dev/null
+  wineserver -w
   mkdir -p "$WINEPREFIX" || exit 1
   log="$WINEPREFIX/start.log"
-  if ! { wineserver -p && "$wine" wineboot -i; } >"$log" 2>&1 </dev/null; then
+  # A new prefix's first boot goes on long after wineboot -i returns: installers,
+  # then the services stopped and started again, half a minute later. A program
+  # started meanwhile could find no standard output and print nothing. So the
+  # first boot runs to its end under a server of its own (-w returns once its last
+  # process and the server have exited), and only then the persistent server
+  # starts, with a plain boot of the prepared prefix that has nothing to install.
+  if ! {
+    { test -f "$WINEPREFIX/system.reg" || { "$wine" wineboot -i && wineserver -w; }; } &&
+      wineserver -p && "$wine" wineboot
+  } >"$log" 2>&1 </dev/null; then
     cat "$log"
     exit 1
   fi
