@@ -34,21 +34,29 @@ const program = Promise.resolve().then(() => {
 const encoder = new TextEncoder();
 let run = null; // the input and output of the run under way
 
-function show(text, className) {
+// What the program wrote and the lines it took gather here and are shown at once
+// when it waits or ends: until then the page could not draw anything anyway, and
+// drawing a long transcript after every write would take longer than the run.
+const unshown = document.createDocumentFragment();
+
+function show(text, className = "") {
+    const last = unshown.lastChild;
     if (!text) {
         return;
-    }
-    const last = transcript.lastChild;
-    if (!className && last && last.nodeType === Node.TEXT_NODE) {
-        last.appendData(text);
     } else if (className) {
         const span = document.createElement("span");
         span.className = className;
         span.textContent = text;
-        transcript.append(span);
+        unshown.append(span);
+    } else if (last && last.nodeType === Node.TEXT_NODE) {
+        last.appendData(text);
     } else {
-        transcript.append(text);
+        unshown.append(text);
     }
+}
+
+function showNow() {
+    transcript.append(unshown); // which leaves it empty
     transcript.scrollTop = transcript.scrollHeight;
 }
 
@@ -84,7 +92,7 @@ function startRun() {
         wake: null,
     };
     run = current;
-    transcript.textContent = "";
+    transcript.textContent = unshown.textContent = "";
     end.hidden = true;
     setInputEnabled(true);
     field.value = "";
@@ -107,6 +115,7 @@ function startRun() {
             return part;
         },
         wait: () => new Promise((resolve) => {
+            showNow();
             current.wake = resolve;
         }),
         write: (data) => show(decoder.decode(data, { stream: true })),
@@ -117,6 +126,7 @@ function startRun() {
         .then((status) => String(status), (error) => `? (${error})`)
         .then((status) => {
             show(decoder.decode());
+            showNow();
             run = null;
             setInputEnabled(false);
             showQueued();
