@@ -54,6 +54,20 @@ def missing():
     return None
 
 
+def chromium(profile):
+    """Headless Chromium as root on a machine without network, its profile in the
+    empty folder `profile`."""
+    options = webdriver.ChromeOptions()
+    options.binary_location = CHROMIUM
+    for argument in ["--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
+                     "--disable-background-networking", "--disable-component-update",
+                     "--disable-sync", "--disable-quic", f"--user-data-dir={profile}"]:
+        options.add_argument(argument)
+    browser = webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
+    browser.set_script_timeout(GUARD + 30)
+    return browser
+
+
 @functools.lru_cache(maxsize=64)
 def native(text):
     """What the native program writes given `text` and then the end of input."""
@@ -107,16 +121,8 @@ class Page(unittest.TestCase):
         why = missing()
         if why:
             raise unittest.SkipTest(why)
-        options = webdriver.ChromeOptions()
-        options.binary_location = CHROMIUM
         cls.profile = tempfile.TemporaryDirectory()
-        for argument in ["--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
-                         "--disable-background-networking", "--disable-component-update",
-                         "--disable-sync", "--disable-quic",
-                         f"--user-data-dir={cls.profile.name}"]:
-            options.add_argument(argument)
-        cls.browser = webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
-        cls.browser.set_script_timeout(GUARD + 30)
+        cls.browser = chromium(cls.profile.name)
 
     @classmethod
     def tearDownClass(cls):
