@@ -10,7 +10,6 @@ python3-selenium, so run it with /usr/bin/python3, and the native program of a
 plain build. Prints one Markdown table."""
 
 import argparse
-import random
 import statistics
 import sys
 import tempfile
@@ -69,9 +68,7 @@ def main():
         sys.exit(why)
 
     # The answers of the tests' paste, and what the transcript then holds.
-    rng = random.Random(page.SEED + 1)
-    pool = ["1", "1", "2", "3", "0", "7", "x", "5.25", "1 3", "6", "1.015625", ""]
-    lines = [rng.choice(pool) + "\n" for _ in range(1000)]
+    lines = page.pasted_answers()
     expected = page.transcripts(lines)[-1]
 
     with tempfile.TemporaryDirectory() as profile:
