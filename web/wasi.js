@@ -1,0 +1,138 @@
+// SPDX-FileCopyrightText: 2026 The gradebook authors
+// SPDX-License-Identifier: MIT
+//
+// The WASI functions (wasi_snapshot_preview1) that the program imports, for a
+// page: standard input comes from the page, standard output and error go to it,
+// and there are no files, environment or arguments.
+//
+// The program reads its input synchronously, and a page must not block. The module
+// is built with Asyncify (web/CMakeLists.txt): when fd_read has nothing to give,
+// it unwinds the program's call stack into a buffer and _start returns; once input
+// has come, _start is called again and rewinds the stack into the same fd_read
+// call, which now returns the input.
+"use strict";
+
+// Runs one instance of `module` to its end and resolves to its exit status.
+// `terminal` is the page's side:
+//   read(max)   the next input, at most `max` bytes: a Uint8Array, empty at the
+//               end of input, or null while there is none yet;
+//   wait()      a promise that settles when read() may have something;
+//   write(data) shows the bytes the program wrote (a copy: its own to keep).
+async function runWasiProgram(module, terminal) {
+    const SUCCESS = 0, EBADF = 8, ESPIPE = 70;
+    const CHARACTER_DEVICE = 2;
+    const RIGHT_FD_READ = 0x2n, RIGHT_FD_WRITE = 0x40n;
+    const UNWINDING = 1, REWINDING = 2; // asyncify_get_state()
+    // The saved stack lives from here up to the program's data (__global_base),
+    // which neither its stack nor its allocator ever reach; below stays unused, as
+    // the linker leaves it.
+    const SAVED_STACK = 1024;
+
+    class Exit {
+        constructor(status) {
+            this.status = status;
+        }
+    }
+
+    let exports;
+    // memory.grow detaches every earlier view of the memory: a new one each call.
+    const memory = () => new DataView(exports.memory.buffer);
+    const bytes = (address, length) =>
+        new Uint8Array(exports.memory.buffer, address, length);
+    // The (address, length) pairs of an iovec array.
+    const iovecs = (address, count) => {
+        const view = memory();
+        return Array.from({ length: count }, (_, i) => [
+            view.getUint32(address + 8 * i, true),
+            view.getUint32(address + 8 * i + 4, true),
+        ]);
+    };
+
+    const imports = {
+        fd_read(fd, iovs, count, nread) {
+            if (fd !== 0) {
+                return EBADF;
+            }
+            const buffers = iovecs(iovs, count);
+            const room = buffers.reduce((sum, [, length]) => sum + length, 0);
+            if (exports.asyncify_get_state() === REWINDING) {
+                exports.asyncify_stop_rewind(); // back in the call that waited
+            }
+            const input = terminal.read(room);
+            if (input === null) {
+                // Nothing yet: unwind (the return value is not seen).
+                const view = memory();
+                view.setUint32(SAVED_STACK, SAVED_STACK + 8, true);
+                view.setUint32(SAVED_STACK + 4, exports.__global_base.value, true);
+                exports.asyncify_start_unwind(SAVED_STACK);
+                return SUCCESS;
+            }
+            let done = 0;
+            for (const [address, length] of buffers) {
+                const part = input.subarray(done, done + length);
+                bytes(address, part.length).set(part);
+                done += part.length;
+            }
+            memory().setUint32(nread, done, true);
+            return SUCCESS;
+        },
+        fd_write(fd, iovs, count, nwritten) {
+            if (fd !== 1 && fd !== 2) {
+                return EBADF;
+            }
+            let done = 0;
+            for (const [address, length] of iovecs(iovs, count)) {
+                terminal.write(bytes(address, length).slice());
+                done += length;
+            }
+            memory().setUint32(nwritten, done, true);
+            return SUCCESS;
+        },
+        // The standard descriptors are a console: a character device that cannot
+        // seek, readable or writable.
+        fd_fdstat_get(fd, stat) {
+            if (fd > 2) {
+                return EBADF;
+            }
+            const view = memory();
+            view.setUint8(stat, CHARACTER_DEVICE);
+            view.setUint16(stat + 2, 0, true);
+            view.setBigUint64(stat + 8, fd === 0 ? RIGHT_FD_READ : RIGHT_FD_WRITE, true);
+            view.setBigUint64(stat + 16, 0n, true);
+            return SUCCESS;
+        },
+        // The C library seeks standard input back over what it had read ahead when
+        // the program ends; a console cannot.
+        fd_seek: (fd) => (fd > 2 ? EBADF : ESPIPE),
+        fd_close: (fd) => (fd > 2 ? EBADF : SUCCESS),
+        environ_sizes_get(count, size) {
+            memory().setUint32(count, 0, true);
+            memory().setUint32(size, 0, true);
+            return SUCCESS;
+        },
+        environ_get: () => SUCCESS,
+        proc_exit(status) {
+            throw new Exit(status);
+        },
+    };
+
+    const instance = await WebAssembly.instantiate(module, {
+        wasi_snapshot_preview1: imports,
+    });
+    exports = instance.exports;
+    try {
+        exports._start();
+        while (exports.asyncify_get_state() === UNWINDING) {
+            exports.asyncify_stop_unwind();
+            await terminal.wait();
+            exports.asyncify_start_rewind(SAVED_STACK);
+            exports._start();
+        }
+        return 0; // main returned 0; any other status comes through proc_exit
+    } catch (error) {
+        if (error instanceof Exit) {
+            return error.status;
+        }
+        throw error;
+    }
+}

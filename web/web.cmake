@@ -1,0 +1,40 @@
+# SPDX-FileCopyrightText: 2026 The gradebook authors
+# SPDX-License-Identifier: MIT
+# The web build (cmake/wasm32-wasi.cmake), included by the top CMakeLists.txt: the
+# program as a WebAssembly module for WASI, made able to wait for input without
+# blocking a page, and gradebook.html, one page that holds it with the script that
+# runs it.
+find_program(WASM_OPT wasm-opt)
+find_program(NODE_EXECUTABLE node)
+if(NOT WASM_OPT OR NOT NODE_EXECUTABLE)
+  message(FATAL_ERROR "The web build needs wasm-opt (package binaryen) and node "
+    "(package nodejs)")
+endif()
+
+# The memory below the program's data, which neither its stack nor its allocator
+# ever use, holds what the page keeps in memory while the program waits: its call
+# stack as Asyncify saves it. Space the allocator may later hand out would be
+# overwritten once the grade list grows.
+target_link_options(gradebook PRIVATE -Wl,--global-base=16384 -Wl,--export=__global_base)
+# No build folder in the module.
+target_compile_options(gradebook PRIVATE -ffile-prefix-map=${PROJECT_SOURCE_DIR}/=)
+
+# Asyncify lets a read of standard input (fd_read, the one import that waits) unwind
+# the program's stack and rewind it once the page has input. Then optimised, and
+# without names or debugging sections. The tests run this module, the one in the
+# page.
+add_custom_command(TARGET gradebook POST_BUILD
+  COMMAND ${WASM_OPT} $<TARGET_FILE:gradebook> -o $<TARGET_FILE:gradebook>
+    --asyncify --pass-arg=asyncify-imports@wasi_snapshot_preview1.fd_read
+    -O2 --strip-debug --strip-producers
+  VERBATIM)
+
+set(page ${PROJECT_BINARY_DIR}/gradebook.html)
+set(parts assemble.mjs page.html wasi.js page.js)
+list(TRANSFORM parts PREPEND ${CMAKE_CURRENT_LIST_DIR}/)
+add_custom_command(OUTPUT ${page}
+  COMMAND ${NODE_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/assemble.mjs
+    $<TARGET_FILE:gradebook> ${CMAKE_CURRENT_LIST_DIR} ${page}
+  DEPENDS gradebook ${parts}
+  VERBATIM)
+add_custom_target(page ALL DEPENDS ${page})
