@@ -6,8 +6,9 @@
 # Linux programs run with nothing installed: x86 ones in an empty root holding the
 # program alone, ARM ones under qemu-user without any libraries. The .debs are
 # checked as Debian would take them. The 64-bit Windows program runs under wine64,
-# the 32-bit one under Wine where this machine runs 32-bit x86 code. Needs what
-# packaging/release.sh needs, and lintian devscripts qemu-user wine64 (Debian
+# the 32-bit one under Wine where this machine runs 32-bit x86 code. The web page
+# runs in headless Chromium. Needs what packaging/release.sh needs, and lintian
+# devscripts qemu-user wine64 chromium chromium-driver python3-selenium (Debian
 # packages). Usage: tests/release.sh DIST
 set -euo pipefail
 export LC_ALL=C
@@ -91,7 +92,7 @@ done
 
 # Windows: a console program that needs no DLL beyond Windows' own, with its version
 # and licence; texts with CR LF line ends.
-export WINEDEBUG=-all GRADEBOOK_CRLF=1 WINEDLLOVERRIDES=mscoree,mshtml,winemenubuilder.exe=d
+export WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml,winemenubuilder.exe=d
 for pair in x86:i686:'PE32 executable (console) Intel 80386' \
   x64:x86_64:'PE32+ executable (console) x86-64'; do
   IFS=: read -r arch triplet_cpu format <<<"$pair"
@@ -117,7 +118,17 @@ for pair in x86:i686:'PE32 executable (console) Intel 80386' \
   fi
   export WINEPREFIX=$work/wine-$arch WINE=$wine
   "$tests/wine-server.sh" start
-  suite "$name, under Wine" "$wine" "$exe"
+  GRADEBOOK_CRLF=1 suite "$name, under Wine" "$wine" "$exe"
   "$tests/wine-server.sh" stop
 done
+# The page, opened from disk in headless Chromium, against the x86-64 program's
+# dialogue. This machine has all that test needs: it must run, not skip.
+echo "== the page: gradebook-$version-web.html"
+GRADEBOOK_PAGE=$dist/gradebook-$version-web.html \
+  GRADEBOOK_REFERENCE=$work/gradebook-$version-linux-x86_64/bin/gradebook \
+  /usr/bin/python3 "$tests/test_web_page.py" 2>&1 | tee "$work/page.log"
+if grep -q 'skipped=' "$work/page.log"; then
+  echo "release: the page was not tested" >&2
+  exit 1
+fi
 echo "release $version: every program passed"
