@@ -137,7 +137,6 @@ for pair in win32:x86 win64:x64; do
 done
 
 cp "$builds/web/gradebook.html" "$dist/gradebook-$version-web.html"
-touch -d "@$SOURCE_DATE_EPOCH" "$dist/gradebook-$version-web.html"
 
 # The source package: the source tree without build trees, releases, git's files or
 # what editors and Python leave behind.
