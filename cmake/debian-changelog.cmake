@@ -2,8 +2,8 @@
 # SPDX-License-Identifier: MIT
 # The newest entry of a Debian changelog: its version, and its date as seconds since
 # 1970 (what SOURCE_DATE_EPOCH holds). Used when the build is configured (the version
-# must be the project's) and when the packages are made (their date). Plain CMake, so
-# neither git nor dpkg is needed.
+# must be the project's) and by packaging/release.sh (the release's version and
+# date). Plain CMake, so neither git nor dpkg is needed.
 
 # gradebook_rfc5322_epoch(<text> <out>): "Tue, 08 Dec 2026 12:00:00 +0100" as seconds
 # since 1970-01-01 00:00:00 UTC; <out> is left empty when the text is not such a date
@@ -93,3 +93,10 @@ function(gradebook_debian_changelog file version_out epoch_out)
   endforeach()
   message(FATAL_ERROR "${file}: no entry with a version and a trailer line")
 endfunction()
+
+# As a script, `cmake -DCHANGELOG=<file> -P debian-changelog.cmake` writes the newest
+# entry's version and date on one line of standard output.
+if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
+  gradebook_debian_changelog("${CHANGELOG}" version epoch)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E echo "${version} ${epoch}")
+endif()

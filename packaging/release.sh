@@ -32,11 +32,11 @@ builds=$source_dir/build-dist
 # Each tool with the Debian package that brings it.
 missing=()
 for pair in cmake:cmake g++:g++ gzip:gzip zip:zip sha256sum:coreutils \
-  dpkg-shlibdeps:dpkg-dev dpkg-parsechangelog:dpkg-dev \
+  dpkg-shlibdeps:dpkg-dev \
   aarch64-linux-gnu-g++-12:g++-12-aarch64-linux-gnu \
   arm-linux-gnueabihf-g++-12:g++-12-arm-linux-gnueabihf \
   i686-w64-mingw32-g++:g++-mingw-w64-i686 x86_64-w64-mingw32-g++:g++-mingw-w64-x86-64 \
-  clang-14:clang-14 wasm-ld-14:lld-14 wasm-opt:binaryen; do
+  clang-14:clang-14 wasm-ld-14:lld-14 wasm-opt:binaryen node:nodejs; do
   command -v "${pair%%:*}" >/dev/null || missing+=("${pair#*:}")
 done
 if ! tar --version 2>/dev/null | grep -q 'GNU tar'; then missing+=(tar); fi
@@ -56,9 +56,12 @@ for pair in "${debs[@]}"; do
   fi
 done
 
-version=$(sed -n 's/^project(gradebook VERSION \([0-9.]*\).*/\1/p' "$source_dir/CMakeLists.txt")
-export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(
-  dpkg-parsechangelog -l "$source_dir/packaging/changelog" -S Timestamp)}
+# The version and date of the changelog's newest entry, which configuring checks
+# against the project's version.
+newest=$(cmake -DCHANGELOG="$source_dir/packaging/changelog" \
+  -P "$source_dir/cmake/debian-changelog.cmake")
+read -r version changelog_epoch <<<"$newest"
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$changelog_epoch}
 
 # One optimised build per program, from scratch, without the tests.
 rm -rf "$builds"
