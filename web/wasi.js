@@ -6,7 +6,7 @@
 // and there are no files, environment or arguments.
 //
 // The program reads its input synchronously, and a page must not block. The module
-// is built with Asyncify (web/CMakeLists.txt): when fd_read has nothing to give,
+// is built with Asyncify (web/web.cmake): when fd_read has nothing to give,
 // it unwinds the program's call stack into a buffer and _start returns; once input
 // has come, _start is called again and rewinds the stack into the same fd_read
 // call, which now returns the input.
