@@ -14,7 +14,7 @@ import subprocess
 import sys
 from pathlib import Path
 
-import session
+from bench import session
 
 ROOT = Path(__file__).resolve().parent.parent
 PLANS = {  # timed sizes, sizes for memory alone, hyperfine's runs
@@ -39,7 +39,8 @@ def main():
         if not shutil.which(tool):
             sys.exit(f"{tool} not found: install the Debian packages hyperfine and time")
     env = {**os.environ, "GRADEBOOK": str(gradebook), "FLUSH_REFERENCE": str(reference)}
-    if subprocess.run([sys.executable, ROOT / "tests" / "test_bench.py"], env=env).returncode:
+    if subprocess.run([sys.executable, "-m", "unittest", "tests.test_bench"], env=env,
+                      cwd=ROOT).returncode:
         sys.exit("tests/test_bench.py failed (is the project built?): nothing timed")
 
     rows, ns, ref, peak = [], {}, {}, {}

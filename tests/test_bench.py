@@ -15,16 +15,14 @@ import os
 import re
 import shutil
 import subprocess
-import sys
 import tempfile
 import unittest
 from array import array
 from pathlib import Path
 
-from test_dialogue import COMMAND, DialogueCase, run
-
-sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "bench"))
-import session  # noqa: E402
+from bench import session
+from tests.dialogue import ADDED, INVALID, OUT_OF_RANGE
+from tests.test_dialogue import COMMAND, DialogueCase, run
 
 REFERENCE = os.environ.get("FLUSH_REFERENCE",
                            str(Path(COMMAND[-1]).parent / "bench" / "flush_reference"))
@@ -124,9 +122,9 @@ class ExpectedOutput(DialogueCase):
         typed = session.answers(2000, seed=1)
         out = bytes(session.dialogue(typed)[0])
         listed = out.split(b"Oceny:")[1].split(b"\n")[0].split(b",")[:-1]
-        self.assertEqual((len(listed), out.count(session.ADDED)), (2000, 2000))
+        self.assertEqual((len(listed), out.count(ADDED)), (2000, 2000))
         self.assertEqual({b"." in grade for grade in listed}, {True, False})
-        for text in (session.OUT_OF_RANGE, session.INVALID, b"Srednia: "):
+        for text in (OUT_OF_RANGE, INVALID, b"Srednia: "):
             self.assertTrue(text in out, text)
         self.assertEqual(typed, session.answers(2000, seed=1))
         self.assertNotEqual(typed, session.answers(2000, seed=2))

@@ -3,8 +3,9 @@
 """Black-box tests of gradebook: bytes in on standard input, the exact bytes out.
 
 GRADEBOOK holds the program to run as a command: a path, optionally behind a
-launcher. Run one group with `test_dialogue.py Menu`, all of this file without
-arguments, or every test with `python3 -m unittest discover -s tests`.
+launcher. From the top of the source tree, run one group with `python3 -m
+tests.test_dialogue Menu`, all of this file without the group, or every test with
+`python3 -m unittest discover -s tests -t .`.
 """
 
 import os
@@ -20,10 +21,13 @@ import tempfile
 import time
 import unittest
 
+from tests.dialogue import (ADDED, INVALID, MENU, NO_GRADES, OUT_OF_RANGE, PROMPT, average,
+                            listing)
+
 if not os.environ.get("GRADEBOOK"):
     # Every test needs it: one line and out, rather than a failed import per file.
     print("Set GRADEBOOK to the program to test, as in: "
-          "GRADEBOOK=build/gradebook python3 -m unittest discover -s tests",
+          "GRADEBOOK=build/gradebook python3 -m unittest discover -s tests -t .",
           file=sys.stderr, flush=True)
     os._exit(2)
 COMMAND = shlex.split(os.environ["GRADEBOOK"])
@@ -34,18 +38,6 @@ CRLF = os.environ.get("GRADEBOOK_CRLF") == "1"
 PROGRAM = shutil.which(COMMAND[-1])
 SANITIZED = (os.environ.get("GRADEBOOK_SANITIZED") == "1"
              or PROGRAM is not None and b"__asan_init" in open(PROGRAM, "rb").read())
-
-MENU = (b"Wybierz opcje: \n[1] - Dodaj ocene \n[2] - Wyswietl srednia \n"
-        b"[3] - Wyswietl oceny \n[4] - Wyjdz z programu \n")
-PROMPT = b"Podaj ocene (1-6): "
-ADDED = b"Dodano ocene \n"
-OUT_OF_RANGE = b"Ocena musi byc w zakresie od 1 do 6. \n"
-INVALID = b"Nieprawidlowe dane \n"
-NO_GRADES = b"Brak ocen do obliczenia sredniej\n"
-
-
-def listing(*shown):
-    return b"Oceny:" + b"".join(s.encode() + b"," for s in shown) + b"\n"
 
 
 def as_lf(output):
@@ -161,7 +153,7 @@ class Reports(DialogueCase):
         self.check_table([
             (grades_then(grades, b"2\n4\n"),
              MENU + (PROMPT + ADDED + MENU) * len(grades)
-             + b"Srednia: " + mean.encode() + b"\n" + MENU)
+             + average(mean) + MENU)
             for grades, mean in [(["4", "4", "5"], "4.33333"), (["2", "3", "3"], "2.66667"),
                                  (["5", "4.5"], "4.75"), (["6"], "6"), (["1.015625"], "1.01562"),
                                  (["5.7"] * 87, "5.70001"), (["5.3"] * 95, "5.29999"),
@@ -335,7 +327,7 @@ class Console(DialogueCase):
     def test_crlf_line_ends_read_like_lf(self):
         self.check_table([
             (b"1\r\n4.5\r\n3\r\n2\r\n4\r\n", MENU + PROMPT + ADDED + MENU + listing("4.5")
-             + MENU + b"Srednia: 4.5\n" + MENU),
+             + MENU + average("4.5") + MENU),
             (b"x\r\n4\r\n", MENU + INVALID + MENU),
             (b"1\r\n" + b"a" * 999 + b"\r\n5\r\n4\r\n",
              MENU + PROMPT + INVALID + PROMPT + ADDED + MENU),
@@ -346,7 +338,7 @@ class Console(DialogueCase):
                                  stderr=subprocess.PIPE)
         for expected, answer in [(MENU, b"1\n"), (PROMPT, b"x\n"), (INVALID + PROMPT, b"4.5\n"),
                                  (ADDED + MENU, b"3\n"), (listing("4.5") + MENU, b"2\n"),
-                                 (b"Srednia: 4.5\n" + MENU, b"4\n")]:
+                                 (average("4.5") + MENU, b"4\n")]:
             self.assertEqual(read_exactly(child.stdout, len(expected)), expected)
             child.stdin.write(answer)
             child.stdin.flush()

@@ -1,20 +1,16 @@
 # SPDX-FileCopyrightText: 2026 The gradebook authors
 # SPDX-License-Identifier: MIT
 """Seeded random sessions of what people and scripts really type, each run to the
-end of its input: the program must write exactly what a small model of the
-dialogue writes (so every listing holds exactly the grades it confirmed, as
+end of its input: the program must write exactly what the model of the dialogue
+in tests/dialogue.py writes (so every listing holds exactly the grades it confirmed, as
 they were read), end with status 0 and write nothing to standard error."""
 
-import ctypes
-import math
 import random
-import re
-import struct
 import sys
 import unittest
 
-from test_dialogue import (ADDED, INVALID, MENU, NO_GRADES, OUT_OF_RANGE, PROMPT,
-                           DialogueCase, run)
+from tests.dialogue import model
+from tests.test_dialogue import DialogueCase, run
 
 SEED = 2026
 SESSIONS = 300
@@ -57,92 +53,6 @@ def session(rng):
     return "".join(parts).encode("latin-1")
 
 
-# The model of the dialogue. An answer is the longest field of this shape after
-# white space; what follows stays for the next read.
-SPACE = b" \t\n\v\f\r"
-WHOLE = re.compile(rb"[+-]?[0-9]*")
-# Digits with at most one '.', then an exponent only after a digit; a '.' after the
-# exponent ends the field.
-REAL = re.compile(rb"[+-]?(?:(?:[0-9]+(?:\.[0-9]*)?|\.[0-9]+)(?:[eE][+-]?[0-9]*)?|\.?)")
-libc = ctypes.CDLL(None)
-libc.strtof.restype = ctypes.c_float
-libc.strtof.argtypes = [ctypes.c_char_p, ctypes.POINTER(ctypes.c_void_p)]
-
-
-def single(x):
-    return struct.unpack("f", struct.pack("f", x))[0]
-
-
-def whole_number(field):
-    digits = field.lstrip(b"+-")
-    if digits and -2**31 <= int(field) < 2**31:
-        return int(field)
-    return None
-
-
-def real_number(field):
-    # The C library converts, as the program's does: rounded once, to single precision.
-    text, end = ctypes.create_string_buffer(field), ctypes.c_void_p()
-    value = libc.strtof(text, ctypes.byref(end))
-    if not field or end.value != ctypes.addressof(text) + len(field) or math.isinf(value):
-        return None
-    return value
-
-
-class EndOfInput(Exception):
-    pass
-
-
-def model(stdin):
-    """The exact bytes the program writes for stdin."""
-    out, grades, at = [], [], 0
-
-    def read(shape, convert):
-        """The answer, or None for an unreadable one, whose line is then discarded."""
-        nonlocal at
-        while at < len(stdin) and stdin[at] in SPACE:
-            at += 1
-        field = shape.match(stdin, at).group()
-        at += len(field)
-        value = convert(field)
-        if at == len(stdin) and value is None:  # the read met the end of input
-            raise EndOfInput
-        if value is None:
-            newline = stdin.find(b"\n", at, at + 1000)
-            at = newline + 1 if newline >= 0 else min(at + 1000, len(stdin))
-            out.append(INVALID)
-        return value
-
-    try:
-        while True:
-            out.append(MENU)
-            choice = read(WHOLE, whole_number)
-            if choice == 1:
-                while True:
-                    out.append(PROMPT)
-                    grade = read(REAL, real_number)
-                    if grade is not None and 1 <= grade <= 6:
-                        grades.append(grade)
-                        out.append(ADDED)
-                        break
-                    if grade is not None:
-                        out.append(OUT_OF_RANGE)
-            elif choice == 2 and grades:
-                total = 0.0
-                for grade in grades:
-                    total = single(total + grade)
-                out.append(b"Srednia: %g\n" % single(total / len(grades)))
-            elif choice == 2:
-                out.append(NO_GRADES)
-            elif choice == 3:
-                out.append(b"Oceny:" + b"".join(b"%g," % grade for grade in grades) + b"\n")
-            elif choice == 4:
-                break
-    except EndOfInput:
-        pass
-    return b"".join(out)
-
-
 class Robustness(DialogueCase):
     def test_random_sessions_write_what_the_model_writes(self):
         sent = 0
@@ -151,7 +61,7 @@ class Robustness(DialogueCase):
             sent += len(stdin)
             with self.subTest(session=number, stdin=stdin[:60]):
                 done = run(stdin, timeout=10)
-                self.assertSame(done.stdout, model(stdin))
+                self.assertSame(done.stdout, model(stdin)[0])
                 self.assertEqual(done.returncode, 0)
                 self.assertEqual(done.stderr, b"")
         print(f"{SESSIONS} sessions, {sent} bytes of input (seed {SEED})", file=sys.stderr)
