@@ -20,14 +20,3 @@ set(CMAKE_FIND_ROOT_PATH /usr/${triplet})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-
-# Only the tests need Wine; without it they fail saying so. Debian's wine64 package
-# keeps its 64-bit loader out of PATH.
-if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
-  find_program(WINE wine64 PATHS /usr/lib/wine)
-else()
-  find_program(WINE wine)
-endif()
-if(WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE})
-endif()
