@@ -1,25 +1,11 @@
 #!/usr/bin/env bash
 # SPDX-FileCopyrightText: 2026 The gradebook authors
 # SPDX-License-Identifier: MIT
-# Makes the whole release into one folder, by default dist/ in the source tree:
-#
-#   gradebook-VERSION-linux-CPU.tar.gz   a static program for any Linux of its CPU
-#                                        (x86_64, i686, aarch64, armhf), with the
-#                                        manual page, the README and the licence
-#   gradebook_VERSION_ARCH.deb           for Debian and Ubuntu (amd64, i386, arm64,
-#                                        armhf)
-#   gradebook-VERSION-windows-x86.zip    32-bit and 64-bit Windows programs, each
-#   gradebook-VERSION-windows-x64.zip    with README.txt and LICENSE.txt
-#   gradebook-VERSION-web.html           the program in one self-contained web page
-#   gradebook-VERSION-source.tar.gz      the source files
-#   SHA256SUMS                           for `sha256sum -c SHA256SUMS`
-#
-# from a clone, an export or the unpacked source package alike. The same sources and
-# tools give the same bytes, whoever builds them, wherever and under whatever umask:
-# every file is dated at the newest entry of packaging/changelog (SOURCE_DATE_EPOCH
-# overrides it), owned by root, packed in name order, with the modes a umask of 022
-# gives. Usage: packaging/release.sh [FOLDER [CMAKE_OPTION...]], where the options
-# go to every build (as -DCMAKE_COMPILE_WARNING_AS_ERROR=ON does in CI).
+# Makes the release into FOLDER (by default dist/): a build and its archives for each
+# row of packaging/targets, the source package and SHA256SUMS, the same bytes from a
+# clone, an export or the source package, for any user and umask. CMAKE_OPTIONs go to
+# every build. CONTRIBUTING.md, "Releases", says what it makes and needs.
+# Usage: packaging/release.sh [FOLDER [CMAKE_OPTION...]]
 set -euo pipefail
 umask 022
 export LC_ALL=C TZ=UTC
@@ -29,32 +15,16 @@ dist=$(realpath -m "${1:-$source_dir/dist}")
 shift $(($# > 0))
 builds=$source_dir/build-dist
 
-# Each tool with the Debian package that brings it.
 missing=()
-for pair in cmake:cmake g++:g++ gzip:gzip zip:zip sha256sum:coreutils \
-  dpkg-shlibdeps:dpkg-dev \
-  aarch64-linux-gnu-g++-12:g++-12-aarch64-linux-gnu \
-  arm-linux-gnueabihf-g++-12:g++-12-arm-linux-gnueabihf \
-  i686-w64-mingw32-g++:g++-mingw-w64-i686 x86_64-w64-mingw32-g++:g++-mingw-w64-x86-64 \
-  clang-14:clang-14 wasm-ld-14:lld-14 wasm-opt:binaryen node:nodejs; do
+for pair in cmake:cmake gzip:gzip zip:zip sha256sum:coreutils dpkg-shlibdeps:dpkg-dev; do
   command -v "${pair%%:*}" >/dev/null || missing+=("${pair#*:}")
 done
 if ! tar --version 2>/dev/null | grep -q 'GNU tar'; then missing+=(tar); fi
 if ((${#missing[@]})); then
-  echo "release: install the Debian packages $(printf '%s\n' "${missing[@]}" | sort -u |
-    tr '\n' ' ')first (and g++-12-multilib for the 32-bit x86 program)" >&2
+  echo "release: install the Debian packages ${missing[*]} first" >&2
   exit 1
 fi
-
-# The .debs' programs, each with the architecture whose libraries it needs.
-debs=(release:"$(dpkg --print-architecture)" deb-i386:i386 deb-arm64:arm64 deb-armhf:armhf)
-for pair in "${debs[@]}"; do
-  if ! dpkg-query -W "libstdc++6:${pair#*:}" >/dev/null 2>&1; then
-    echo "release: the ${pair#*:} .deb needs that architecture's libraries: dpkg" \
-      "--add-architecture ${pair#*:}, apt-get update, apt-get install libstdc++6:${pair#*:}" >&2
-    exit 1
-  fi
-done
+mapfile -t targets < <(grep -v '^#' "$source_dir/packaging/targets")
 
 # The version and date of the changelog's newest entry, which configuring checks
 # against the project's version.
@@ -64,10 +34,47 @@ read -r version changelog_epoch <<<"$newest"
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$changelog_epoch}
 
 # One optimised build per program, from scratch, without the tests.
+build() { # build folder, CMake options
+  local folder=$builds/$1
+  shift
+  if ! cmake -S "$source_dir" -B "$folder" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+    "$@" "${options[@]}" >"$folder.log" 2>&1; then
+    cat "$folder.log" >&2
+    echo "release: $target does not configure: are the packages of its row in" \
+      "packaging/targets installed?" >&2
+    exit 1
+  fi
+  cmake --build "$folder"
+}
+options=("$@")
 rm -rf "$builds"
-for preset in linux-{x86_64,i686,aarch64,armhf} "${debs[@]%:*}" win32 win64 web; do
-  cmake --preset "$preset" -B "$builds/$preset" -DBUILD_TESTING=OFF "$@" >/dev/null
-  cmake --build "$builds/$preset"
+mkdir -p "$builds"
+for row in "${targets[@]}"; do
+  read -r target cpu compiler link deb _ <<<"$row"
+  case $target in
+  linux-*)
+    IFS=, read -r -a words <<<"$compiler"
+    linux=(-DCMAKE_SYSTEM_NAME=Linux -DCMAKE_SYSTEM_PROCESSOR="$cpu"
+      -DCMAKE_CXX_COMPILER="${words[0]}")
+    ((${#words[@]} == 1)) || linux+=(-DCMAKE_CXX_FLAGS="${words[*]:1}")
+    build "$target" "${linux[@]}" -DGRADEBOOK_STATIC=ON
+    if [[ $deb != - ]]; then
+      # The .deb's program is linked as Debian's own are; dpkg-shlibdeps reads its
+      # dependencies from that architecture's libraries, installed through multiarch.
+      if ! dpkg-query -W "libstdc++6:$deb" >/dev/null 2>&1; then
+        echo "release: the $deb .deb needs that architecture's libraries: dpkg" \
+          "--add-architecture $deb, apt-get update, apt-get install libstdc++6:$deb" >&2
+        exit 1
+      fi
+      build "deb-$deb" "${linux[@]}"
+    fi
+    ;;
+  windows-*)
+    build "$target" -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/mingw-w64.cmake" \
+      -DCMAKE_SYSTEM_PROCESSOR="$cpu" ;;
+  web) build web -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/wasm32-wasi.cmake" ;;
+  *) echo "release: packaging/targets: $target is no kind of target known here" >&2; exit 1 ;;
+  esac
 done
 
 mkdir -p "$dist"
@@ -82,24 +89,17 @@ tar_gz() { # folder in the stage, archive
     --mtime="@$SOURCE_DATE_EPOCH" --directory="$stage" "$1" | gzip -n -9 >"$2"
 }
 
-for cpu in x86_64 i686 aarch64 armhf; do
-  name=gradebook-$version-linux-$cpu
-  cmake --install "$builds/linux-$cpu" --prefix "$stage/$name" --strip >/dev/null
-  tar_gz "$name" "$dist/$name.tar.gz"
-done
-
-# The .debs: the program linked as Debian's own are, the manual page, the README, and
-# Debian's copyright file and changelog in place of LICENSE and CHANGELOG.md. Staged
-# where dpkg-shlibdeps expects a package: it finds the dependencies in the libraries
-# of the package's architecture, installed through multiarch.
+# The .deb: the program, the manual page, the README, and Debian's copyright file and
+# changelog in place of LICENSE and CHANGELOG.md. Staged where dpkg-shlibdeps
+# expects a package.
 mkdir "$stage/debian"
 printf 'Source: gradebook\n\nPackage: gradebook\nArchitecture: any\n' >"$stage/debian/control"
-for pair in "${debs[@]}"; do
-  preset=${pair%:*} arch=${pair#*:}
-  root=$stage/debian/gradebook
+make_deb() { # architecture
+  local arch=$1 root=$stage/debian/gradebook depends installed_size summary
+  summary=$(sed -n 's/^CMAKE_PROJECT_DESCRIPTION:STATIC=//p' "$builds/deb-$arch/CMakeCache.txt")
   rm -rf "$root"
   for component in Unspecified debian; do
-    cmake --install "$builds/$preset" --prefix "$root/usr" --strip --component "$component" \
+    cmake --install "$builds/deb-$arch" --prefix "$root/usr" --strip --component "$component" \
       >/dev/null
   done
   # Its warnings are about symbols that its lists miss, not about the result.
@@ -111,7 +111,7 @@ for pair in "${debs[@]}"; do
   installed_size=$(find "$root" -type f -printf '%s\n' | awk '{k += int(($1 + 1023) / 1024)}
     END {print k}')
   mkdir "$root/DEBIAN"
-  cat >"$root/DEBIAN/control" <<EOF
+  cat >"$root/DEBIAN/control" <<END
 Package: gradebook
 Version: $version
 Architecture: $arch
@@ -120,26 +120,35 @@ Installed-Size: $installed_size
 Depends: $depends
 Section: education
 Priority: optional
-Description: Console grade book: grades from 1 to 6, their list and their mean
+Description: $summary
  A numbered menu in Polish on the console: add grades from 1 to 6, fractions
  allowed, list them and show their mean. Nothing is saved between runs.
-EOF
+END
   (cd "$root" && find usr -type f | sort | xargs md5sum) >"$root/DEBIAN/md5sums"
   # dpkg-deb dates the members at SOURCE_DATE_EPOCH and sorts them by name.
   dpkg-deb --root-owner-group --build "$root" "$dist/gradebook_${version}_$arch.deb" \
     >/dev/null
-done
+}
 
-# Windows: one folder to unzip, the program with its guide and licence. zip -X keeps
-# no owner and no extra times; the DOS times are read in UTC.
-for pair in win32:x86 win64:x64; do
-  name=gradebook-$version-windows-${pair#*:}
-  cmake --install "$builds/${pair%:*}" --prefix "$stage/$name" >/dev/null
-  find "$stage/$name" -exec touch -d "@$SOURCE_DATE_EPOCH" {} +
-  (cd "$stage" && find "$name" | sort | zip -X -q -@ "$dist/$name.zip")
+for row in "${targets[@]}"; do
+  read -r target _ _ _ deb _ <<<"$row"
+  name=gradebook-$version-$target
+  case $target in
+  linux-*)
+    cmake --install "$builds/$target" --prefix "$stage/$name" --strip >/dev/null
+    tar_gz "$name" "$dist/$name.tar.gz"
+    if [[ $deb != - ]]; then make_deb "$deb"; fi
+    ;;
+  windows-*)
+    # One folder to unzip, the program with its guide and licence. zip -X keeps no
+    # owner and no extra times; the DOS times are read in UTC.
+    cmake --install "$builds/$target" --prefix "$stage/$name" >/dev/null
+    find "$stage/$name" -exec touch -d "@$SOURCE_DATE_EPOCH" {} +
+    (cd "$stage" && find "$name" | sort | zip -X -q -@ "$dist/$name.zip")
+    ;;
+  web) cp "$builds/web/gradebook.html" "$dist/$name.html" ;;
+  esac
 done
-
-cp "$builds/web/gradebook.html" "$dist/gradebook-$version-web.html"
 
 # The source package: the source tree without build trees, releases, git's files or
 # what editors and Python leave behind.
