@@ -25,24 +25,15 @@ const restart = document.getElementById("restart");
 // once, for every run, after the page has had the chance to show itself. A browser
 // without WebAssembly or DecompressionStream gets the error.
 const program = new Promise((resolve) => setTimeout(resolve)).then(() => {
-    const text = document.getElementById("program").textContent;
-    let bytes;
-    if (Uint8Array.fromBase64) {
-        bytes = Uint8Array.fromBase64(text);
-    } else {
-        const binary = atob(text);
-        bytes = new Uint8Array(binary.length);
-        for (let i = 0; i < binary.length; ++i) {
-            bytes[i] = binary.charCodeAt(i);
-        }
+    const text = atob(document.getElementById("program").textContent);
+    const bytes = new Uint8Array(text.length);
+    for (let i = 0; i < text.length; ++i) {
+        bytes[i] = text.charCodeAt(i);
     }
-    const module = new Response(new Blob([bytes]).stream()
-        .pipeThrough(new DecompressionStream("gzip")), {
+    const inflated = new Blob([bytes]).stream().pipeThrough(new DecompressionStream("gzip"));
+    return WebAssembly.compileStreaming(new Response(inflated, {
         headers: { "Content-Type": "application/wasm" },
-    });
-    return WebAssembly.compileStreaming
-        ? WebAssembly.compileStreaming(module)
-        : module.arrayBuffer().then((buffer) => WebAssembly.compile(buffer));
+    }));
 });
 
 const encoder = new TextEncoder();
