@@ -150,11 +150,11 @@ for row in "${targets[@]}"; do
   esac
 done
 
-# The source package: the source tree without build trees, releases, git's files or
-# what editors and Python leave behind.
+# The source package: the source tree without build trees, releases, git's files,
+# the benchmark's npm packages or what editors and Python leave behind.
 name=gradebook-$version-source
 excludes=(--anchored --exclude=./.git --exclude='./build*' --exclude=./dist
-  --exclude=./CMakeUserPresets.json)
+  --exclude=./CMakeUserPresets.json --exclude=./bench/node_modules)
 case $dist/ in "$source_dir"/*) excludes+=("--exclude=./${dist#"$source_dir"/}") ;; esac
 tar --create --format=gnu --sort=name --owner=0 --group=0 --numeric-owner \
   --mtime="@$SOURCE_DATE_EPOCH" --mode=u+rw,go-w,a+rX "${excludes[@]}" \

@@ -39,19 +39,25 @@ GUARD = 60  # seconds: only a guard against a hang, never a measure
 SEED = 2026
 
 
-def missing():
+def missing(page=PAGE, reference=REFERENCE):
     """Why the tests cannot run here, or None."""
     for lacking, why in [
             (webdriver is None, "selenium is missing (Debian: python3-selenium, for "
              "/usr/bin/python3)"),
             (not CHROMIUM, "chromium is missing (Debian: chromium)"),
             (not CHROMEDRIVER, "chromedriver is missing (Debian: chromium-driver)"),
-            (not PAGE, "GRADEBOOK_PAGE is not set: set it to the web build's gradebook.html"),
-            (not REFERENCE, "GRADEBOOK_REFERENCE is not set: set it to a native build's "
+            (not page, "GRADEBOOK_PAGE is not set: set it to the web build's gradebook.html"),
+            (not reference, "GRADEBOOK_REFERENCE is not set: set it to a native build's "
              "program, as in build/gradebook")]:
         if lacking:
             return why
     return None
+
+
+# Headless Chromium as root on a machine without network.
+CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
+                  "--disable-background-networking", "--disable-component-update",
+                  "--disable-sync", "--disable-quic"]
 
 
 def chromium(profile):
@@ -59,9 +65,7 @@ def chromium(profile):
     empty folder `profile`."""
     options = webdriver.ChromeOptions()
     options.binary_location = CHROMIUM
-    for argument in ["--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
-                     "--disable-background-networking", "--disable-component-update",
-                     "--disable-sync", "--disable-quic", f"--user-data-dir={profile}"]:
+    for argument in CHROMIUM_FLAGS + [f"--user-data-dir={profile}"]:
         options.add_argument(argument)
     browser = webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
     browser.set_script_timeout(GUARD + 30)
@@ -69,31 +73,33 @@ def chromium(profile):
 
 
 @functools.lru_cache(maxsize=64)
-def native(text):
+def native(text, reference=REFERENCE):
     """What the native program writes given `text` and then the end of input."""
-    done = subprocess.run([REFERENCE], input=text.encode(), capture_output=True,
+    done = subprocess.run([reference], input=text.encode(), capture_output=True,
                           timeout=GUARD, check=True)
     return done.stdout.decode()
 
 
-def has_exited(lines):
+def has_exited(lines, reference=REFERENCE):
     """Whether the native program ended by itself (option 4) within these lines: then
     one more answer changes nothing."""
     text = "".join(lines)
-    return native(text + "3\n") == native(text)
+    return native(text + "3\n", reference) == native(text, reference)
 
 
-def transcripts(lines):
+def transcripts(lines, reference=REFERENCE):
     """The transcript after each of the lines that the program reads, the first
     before any: each line shows where the program takes it, and none after its end."""
     read = len(lines)
-    if has_exited(lines):  # then the first prefix it ends within
+    if has_exited(lines, reference):  # then the first prefix it ends within
         low, read = 0, len(lines)
         while low < read:
             middle = (low + read) // 2
-            low, read = (low, middle) if has_exited(lines[:middle]) else (middle + 1, read)
+            low, read = ((low, middle) if has_exited(lines[:middle], reference)
+                         else (middle + 1, read))
     with ThreadPoolExecutor(4) as runs:
-        outputs = list(runs.map(native, ("".join(lines[:i]) for i in range(read + 1))))
+        outputs = list(runs.map(lambda i: native("".join(lines[:i]), reference),
+                                range(read + 1)))
     shown = [outputs[0]]
     for line, before, after in zip(lines, outputs, outputs[1:]):
         assert after.startswith(before), "the native program took back what it wrote"

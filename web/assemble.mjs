@@ -1,7 +1,8 @@
 // SPDX-FileCopyrightText: 2026 The gradebook authors
 // SPDX-License-Identifier: MIT
-// Makes the page: node assemble.mjs PROGRAM.wasm WEB_FOLDER OUTPUT.html
-// page.html with the module (base64) and the scripts put in its place-holders.
+// Makes the page: node assemble.mjs PROGRAM.wasm.gz WEB_FOLDER OUTPUT.html
+// page.html with the gzip'd module (base64) and the scripts put in its
+// place-holders.
 // The output depends on nothing but those files' bytes.
 import { readFileSync, writeFileSync } from "node:fs";
 import { join } from "node:path";

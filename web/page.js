@@ -21,14 +21,19 @@ const end = document.getElementById("end");
 const exitStatus = document.getElementById("exit-status");
 const restart = document.getElementById("restart");
 
-// Compiled once, for every run; a browser without WebAssembly gets the error.
-const program = Promise.resolve().then(() => {
+// The module, gzip'd in the page (web/assemble.mjs), is inflated as it is compiled,
+// once, for every run, after the page has had the chance to show itself. A browser
+// without WebAssembly or DecompressionStream gets the error.
+const program = new Promise((resolve) => setTimeout(resolve)).then(() => {
     const text = atob(document.getElementById("program").textContent);
     const bytes = new Uint8Array(text.length);
     for (let i = 0; i < text.length; ++i) {
         bytes[i] = text.charCodeAt(i);
     }
-    return WebAssembly.compile(bytes);
+    const inflated = new Blob([bytes]).stream().pipeThrough(new DecompressionStream("gzip"));
+    return WebAssembly.compileStreaming(new Response(inflated, {
+        headers: { "Content-Type": "application/wasm" },
+    }));
 });
 
 const encoder = new TextEncoder();

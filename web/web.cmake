@@ -6,9 +6,10 @@
 # runs it.
 find_program(WASM_OPT wasm-opt)
 find_program(NODE_EXECUTABLE node)
-if(NOT WASM_OPT OR NOT NODE_EXECUTABLE)
-  message(FATAL_ERROR "The web build needs wasm-opt (package binaryen) and node "
-    "(package nodejs)")
+find_program(GZIP gzip)
+if(NOT WASM_OPT OR NOT NODE_EXECUTABLE OR NOT GZIP)
+  message(FATAL_ERROR "The web build needs wasm-opt (package binaryen), node "
+    "(package nodejs) and gzip")
 endif()
 
 # The memory below the program's data, which neither its stack nor its allocator
@@ -19,22 +20,44 @@ target_link_options(gradebook PRIVATE -Wl,--global-base=16384 -Wl,--export=__glo
 # No build folder in the module.
 target_compile_options(gradebook PRIVATE -ffile-prefix-map=${PROJECT_SOURCE_DIR}/=)
 
-# Asyncify lets a read of standard input (fd_read, the one import that waits) unwind
-# the program's stack and rewind it once the page has input. Then optimised, and
-# without names or debugging sections. The tests run this module, the one in the
-# page.
-add_custom_command(TARGET gradebook POST_BUILD
-  COMMAND ${WASM_OPT} $<TARGET_FILE:gradebook> -o $<TARGET_FILE:gradebook>
-    --asyncify --pass-arg=asyncify-imports@wasi_snapshot_preview1.fd_read
-    -O2 --strip-debug --strip-producers
-  VERBATIM)
+# clang runs wasm-opt on the module it links when it optimises and finds one, and
+# that drops the functions' names, which the lists below go by: the link does not
+# optimise, wasm-opt does, below. (The last -O wins.)
+target_link_options(gradebook PRIVATE -O0)
 
+# Asyncify lets a read of standard input (fd_read, the one import that waits) unwind
+# the program's stack and rewind it once the page has input. Only the functions
+# that can be on the stack then are made able to (web/read-path.txt): every other
+# one would cost size and time for nothing. Then optimised for size, and without
+# names or debugging sections. The tests run this module, the one in the page, and
+# the same with Asyncify's asserts, which trap when any other function is on the
+# stack as it unwinds; the linked module stays for the check of the list.
+set(read_path ${CMAKE_CURRENT_LIST_DIR}/read-path.txt)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${read_path})
+file(STRINGS ${read_path} read_path_functions REGEX "^[^#-]")
+list(JOIN read_path_functions "," read_path_functions)
+set(asyncify --asyncify --pass-arg=asyncify-imports@wasi_snapshot_preview1.fd_read
+  "--pass-arg=asyncify-onlylist@${read_path_functions}")
+set(linked ${PROJECT_BINARY_DIR}/gradebook-linked.wasm)
+set(asserts ${PROJECT_BINARY_DIR}/gradebook-asserts.wasm)
+add_custom_command(TARGET gradebook POST_BUILD
+  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:gradebook> ${linked}
+  COMMAND ${WASM_OPT} ${linked} -o $<TARGET_FILE:gradebook> ${asyncify}
+    -Oz --strip-debug --strip-producers
+  COMMAND ${WASM_OPT} ${linked} -o ${asserts} ${asyncify} --pass-arg=asyncify-asserts
+    -Oz --strip-debug --strip-producers
+  VERBATIM)
+set_property(TARGET gradebook APPEND PROPERTY ADDITIONAL_CLEAN_FILES ${linked} ${asserts})
+
+# The page holds the module gzip'd, which takes a third of its size: gzip's own
+# deflate, stored without a name or a time, gives the same bytes everywhere.
 set(page ${PROJECT_BINARY_DIR}/gradebook.html)
 set(parts assemble.mjs page.html wasi.js page.js)
 list(TRANSFORM parts PREPEND ${CMAKE_CURRENT_LIST_DIR}/)
 add_custom_command(OUTPUT ${page}
+  COMMAND ${GZIP} -9 -n -k -f $<TARGET_FILE:gradebook>
   COMMAND ${NODE_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/assemble.mjs
-    $<TARGET_FILE:gradebook> ${CMAKE_CURRENT_LIST_DIR} ${page}
+    $<TARGET_FILE:gradebook>.gz ${CMAKE_CURRENT_LIST_DIR} ${page}
   DEPENDS gradebook ${parts}
   VERBATIM)
 add_custom_target(page ALL DEPENDS ${page})
