@@ -23,9 +23,8 @@ async function runWasiProgram(module, terminal) {
     const CHARACTER_DEVICE = 2;
     const RIGHT_FD_READ = 0x2n, RIGHT_FD_WRITE = 0x40n;
     const UNWINDING = 1, REWINDING = 2; // asyncify_get_state()
-    // The saved stack lives from here up to the program's data (__global_base),
-    // which neither its stack nor its allocator ever reach; below stays unused, as
-    // the linker leaves it.
+    // The saved stack lives from here up to the program's data, __global_base
+    // (web/web.cmake says why there).
     const SAVED_STACK = 1024;
 
     class Exit {
