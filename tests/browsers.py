@@ -23,6 +23,7 @@ import shutil
 import socket
 import subprocess
 import tempfile
+import threading
 import time
 
 GUARD = 60  # seconds: only a guard against a hang, never a measure
@@ -41,6 +42,11 @@ const done = arguments[arguments.length - 1];
 
 class Browser:
     """One browser with one page open: what the tests do to a page."""
+
+    # Whether Enter sent by keys() presses a focused button. Firefox's WebDriver BiDi
+    # key actions reach the button (keydown, keypress, keyup) but do not press it,
+    # though Enter on the field submits its form.
+    keys_press_buttons = True
 
     def open(self, url):
         raise NotImplementedError
@@ -177,6 +183,7 @@ def webkit(profile):
         options.binary_location = (glob.glob("/usr/lib/*/webkit2gtk-4.*/MiniBrowser") +
                                    ["MiniBrowser"])[0]
         options.add_argument("--automation")
+        options.capabilities.pop("platform", None)  # not a W3C capability
         driver = webdriver.Remote(f"http://127.0.0.1:{port}", options=options)
     except BaseException:
         for stop in reversed(stops):
@@ -212,6 +219,7 @@ FIREFOX_PREFS = {
 
 class FirefoxBrowser(Browser):
     """Firefox ESR over WebDriver BiDi: one WebSocket, commands answered by id."""
+    keys_press_buttons = False
 
     def __init__(self, profile):
         with open(os.path.join(profile, "user.js"), "w") as prefs:
@@ -239,6 +247,7 @@ class FirefoxBrowser(Browser):
         except BaseException:
             ended(self.process)()
             self.loop.close()
+            self.process.stderr.close()
             raise
 
     def _listening(self):
@@ -249,8 +258,8 @@ class FirefoxBrowser(Browser):
             found = re.search(r"WebDriver BiDi listening on (ws://\S+)", line)
             if found:
                 # Firefox goes on writing there: read on, so that it never blocks.
-                import threading
-                threading.Thread(target=self.process.stderr.read, daemon=True).start()
+                self.reader = threading.Thread(target=self.process.stderr.read, daemon=True)
+                self.reader.start()
                 return found.group(1)
         raise RuntimeError("Firefox did not start its remote agent (Debian: "
                            "firefox-esr): " + "".join(lines[-5:]))
@@ -343,6 +352,8 @@ class FirefoxBrowser(Browser):
         finally:
             ended(self.process)()
             self.loop.close()
+            self.reader.join(10)  # until its content processes have ended too
+            self.process.stderr.close()
 
 
 ENGINES = {
