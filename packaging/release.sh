@@ -11,6 +11,8 @@
 #   gradebook-VERSION-windows-x86.zip    32-bit and 64-bit Windows programs, each
 #   gradebook-VERSION-windows-x64.zip    with README.txt and LICENSE.txt
 #   gradebook-VERSION-web.html           the program in one self-contained web page
+#   gradebook-VERSION-site.zip           the same page as a site to serve, which
+#                                        installs as an app and works offline
 #   gradebook-VERSION-source.tar.gz      the source files
 #   SHA256SUMS                           for `sha256sum -c SHA256SUMS`
 #
@@ -36,7 +38,8 @@ for pair in cmake:cmake g++:g++ gzip:gzip zip:zip sha256sum:coreutils \
   aarch64-linux-gnu-g++-12:g++-12-aarch64-linux-gnu \
   arm-linux-gnueabihf-g++-12:g++-12-arm-linux-gnueabihf \
   i686-w64-mingw32-g++:g++-mingw-w64-i686 x86_64-w64-mingw32-g++:g++-mingw-w64-x86-64 \
-  clang-14:clang-14 wasm-ld-14:lld-14 wasm-opt:binaryen node:nodejs; do
+  clang-14:clang-14 wasm-ld-14:lld-14 wasm-opt:binaryen node:nodejs \
+  rsvg-convert:librsvg2-bin; do
   command -v "${pair%%:*}" >/dev/null || missing+=("${pair#*:}")
 done
 if ! tar --version 2>/dev/null | grep -q 'GNU tar'; then missing+=(tar); fi
@@ -140,6 +143,13 @@ for pair in win32:x86 win64:x64; do
 done
 
 cp "$builds/web/gradebook.html" "$dist/gradebook-$version-web.html"
+
+# The site: the page as index.html with its manifest, icons and service worker, one
+# folder for any static web server, zipped as the Windows programs are.
+name=gradebook-$version-site
+cp -R "$builds/web/site" "$stage/$name"
+find "$stage/$name" -exec touch -d "@$SOURCE_DATE_EPOCH" {} +
+(cd "$stage" && find "$name" | sort | zip -X -q -@ "$dist/$name.zip")
 
 # The source package: the source tree without build trees, releases, git's files or
 # what editors and Python leave behind.

@@ -7,9 +7,10 @@
 # program alone, ARM ones under qemu-user without any libraries. The .debs are
 # checked as Debian would take them. The 64-bit Windows program runs under wine64,
 # the 32-bit one under Wine where this machine runs 32-bit x86 code. The web page
-# runs in headless Chromium. Needs what packaging/release.sh needs, and lintian
-# devscripts qemu-user wine64 chromium chromium-driver python3-selenium (Debian
-# packages). Usage: tests/release.sh DIST
+# and the site run in Chromium, Firefox ESR and WebKitGTK. Needs what
+# packaging/release.sh needs, and lintian devscripts qemu-user wine64 chromium
+# chromium-driver python3-selenium firefox-esr webkit2gtk-driver xvfb
+# python3-websockets (Debian packages). Usage: tests/release.sh DIST
 set -euo pipefail
 export LC_ALL=C
 dist=$(realpath "$1")
@@ -121,10 +122,14 @@ for pair in x86:i686:'PE32 executable (console) Intel 80386' \
   GRADEBOOK_CRLF=1 suite "$name, under Wine" "$wine" "$exe"
   "$tests/wine-server.sh" stop
 done
-# The page, opened from disk in headless Chromium, against the x86-64 program's
-# dialogue. This machine has all that test needs: it must run, not skip.
-echo "== the page: gradebook-$version-web.html"
+# The page, opened from disk, and the site, served on 127.0.0.1, in Chromium, Firefox
+# ESR and WebKitGTK, against the x86-64 program's dialogue; in Chromium the site
+# installable and working offline. This machine has all that test needs: it must
+# run, not skip.
+echo "== the page and the site: gradebook-$version-web.html, gradebook-$version-site.zip"
+unzip -q "gradebook-$version-site.zip" -d "$work"
 GRADEBOOK_PAGE=$dist/gradebook-$version-web.html \
+  GRADEBOOK_SITE=$work/gradebook-$version-site \
   GRADEBOOK_REFERENCE=$work/gradebook-$version-linux-x86_64/bin/gradebook \
   /usr/bin/python3 "$tests/test_web_page.py" 2>&1 | tee "$work/page.log"
 if grep -q 'skipped=' "$work/page.log"; then
