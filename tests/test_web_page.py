@@ -20,7 +20,10 @@ import functools
 import http.server
 import os
 import random
+import re
+import shutil
 import subprocess
+import tempfile
 import threading
 import unittest
 from concurrent.futures import ThreadPoolExecutor
@@ -50,17 +53,19 @@ def missing(origin="file"):
 
 
 class Site:
-    """The site's folder served on 127.0.0.1 by Python's own static server, until
-    stop()."""
+    """The site's folder (or `folder`) served on 127.0.0.1 by Python's own static
+    server, until stop()."""
 
-    def __init__(self):
+    def __init__(self, folder=None):
+        folder = folder or SITE
+
         class Quiet(http.server.SimpleHTTPRequestHandler):
             extensions_map = dict(http.server.SimpleHTTPRequestHandler.extensions_map,
                                   **{".webmanifest": "application/manifest+json",
                                      ".js": "text/javascript"})
 
             def __init__(self, *args, **kwargs):
-                super().__init__(*args, directory=SITE, **kwargs)
+                super().__init__(*args, directory=folder, **kwargs)
 
             def log_message(self, *_):
                 pass
@@ -352,6 +357,37 @@ class InstalledSite(Driving, unittest.TestCase):
                     self.assertEqual(errors["installabilityErrors"], [])
                 self.wait_for(native(""))
                 self.assertEqual(self.console_errors(), [])
+
+    def caches(self, expected):
+        """The names of the site's caches, once they are `expected` or the guard ends."""
+        return self.browser.call("""async (expected, guard) => {
+            const until = performance.now() + guard * 1000;
+            for (;;) {
+                const names = (await caches.keys()).sort();
+                if (names.join() === expected.join() || performance.now() > until) {
+                    return names;
+                }
+                await (await navigator.serviceWorker.getRegistration()).update();
+                await new Promise((resolve) => setTimeout(resolve, 50));
+            }}""", expected, GUARD)
+
+    def test_next_release_replaces_the_cache(self):
+        with tempfile.TemporaryDirectory() as folder:
+            shutil.copytree(SITE, folder, dirs_exist_ok=True)
+            self.site.stop()
+            self.site = Site(folder)
+            self.url = self.site.url
+            self.addCleanup(self.site.stop)
+            worker = os.path.join(folder, "sw.js")
+            with open(worker) as script:
+                text = script.read()
+            release = re.search(r'const CACHE = "([^"]+)";', text).group(1)
+            self.controlled()
+            self.assertEqual(self.caches([release]), [release])
+            with open(worker, "w") as script:
+                script.write(text.replace(release, release + ".1"))
+            self.open()
+            self.assertEqual(self.caches([release + ".1"]), [release + ".1"])
 
     def test_runs_offline_once_visited(self):
         self.controlled()
