@@ -128,6 +128,8 @@ done
 # run, not skip.
 echo "== the page and the site: gradebook-$version-web.html, gradebook-$version-site.zip"
 unzip -q "gradebook-$version-site.zip" -d "$work"
+# Its service worker's cache is this release's, so that it replaces an older one.
+grep -q "^const CACHE = \"gradebook-$version\";" "$work/gradebook-$version-site/sw.js"
 GRADEBOOK_PAGE=$dist/gradebook-$version-web.html \
   GRADEBOOK_SITE=$work/gradebook-$version-site \
   GRADEBOOK_REFERENCE=$work/gradebook-$version-linux-x86_64/bin/gradebook \
