@@ -14,7 +14,6 @@ earlier page, git and what the web build needs. Prints one Markdown table."""
 
 import argparse
 import gzip
-import http.server
 import json
 import os
 import shutil
@@ -22,11 +21,10 @@ import statistics
 import subprocess
 import sys
 import tempfile
-import threading
-from functools import partial
 from pathlib import Path
 
-from tests import test_web_page as page  # the tests' own browser
+from tests import browsers
+from tests import test_web_page as page  # the tests' own sessions and server
 from tests.dialogue import MENU_LINES
 
 ROOT = Path(__file__).resolve().parent.parent
@@ -105,21 +103,16 @@ def earlier_page(commit):
 def lighthouse(url, profile):
     """Lighthouse's mobile report on `url` (its default settings: simulated slow 4G,
     the CPU 4 times slower), as a dict."""
-    flags = " ".join(page.CHROMIUM_FLAGS + [f"--user-data-dir={profile}"])
+    flags = " ".join(browsers.CHROMIUM_FLAGS + [f"--user-data-dir={profile}"])
     done = subprocess.run(
         [str(LIGHTHOUSE), url, "--quiet", "--form-factor=mobile", "--output=json",
          "--output-path=stdout", f"--chrome-flags={flags}",
          "--only-categories=performance,accessibility,best-practices"],
-        env={**os.environ, "CHROME_PATH": page.CHROMIUM}, capture_output=True, check=True)
+        env={**os.environ, "CHROME_PATH": browsers.CHROMIUM}, capture_output=True, check=True)
     report = json.loads(done.stdout)
     return {key: (report["categories"][key]["score"] if scale is None
                   else report["audits"][key]["numericValue"] * scale)
             for _, key, scale in LIGHTHOUSE_FIGURES}
-
-
-class QuietHandler(http.server.SimpleHTTPRequestHandler):
-    def log_message(self, *args):
-        pass
 
 
 def lighthouse_runs(pages, runs):
@@ -128,19 +121,15 @@ def lighthouse_runs(pages, runs):
     with tempfile.TemporaryDirectory() as folder:
         for name, path in pages.items():
             shutil.copy(path, Path(folder) / f"{name}.html")
-        server = http.server.ThreadingHTTPServer(("127.0.0.1", 0),
-                                                 partial(QuietHandler, directory=folder))
-        threading.Thread(target=server.serve_forever, daemon=True).start()
+        site = page.Site(folder)
         try:
             results = {name: [] for name in pages}
             for _ in range(runs):
                 for name in pages:
                     with tempfile.TemporaryDirectory() as profile:
-                        url = f"http://127.0.0.1:{server.server_port}/{name}.html"
-                        results[name].append(lighthouse(url, profile))
+                        results[name].append(lighthouse(f"{site.url}{name}.html", profile))
         finally:
-            server.shutdown()
-            server.server_close()
+            site.stop()
     return results
 
 
@@ -150,7 +139,7 @@ def browser_runs(pages, reference, runs):
     text, expected = "".join(lines), page.transcripts(lines, reference)[-1]
     times = {name: {"menu": [], "menu4x": [], "paste": []} for name in pages}
     with tempfile.TemporaryDirectory() as profile:
-        browser = page.chromium(profile)
+        browser = browsers.chromium(profile)
         try:
             browser.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument",
                                     {"source": FIRST_MENU})
@@ -192,9 +181,6 @@ def main():
     for path in (args.page, args.reference):
         if not path.is_file():
             sys.exit(f"{path} not found: build the web preset and the plain build first")
-    why = page.missing(str(args.page), str(args.reference))
-    if why:
-        sys.exit(why)
     if args.lighthouse_runs and not LIGHTHOUSE.is_file():
         sys.exit(f"{LIGHTHOUSE} not found: run `npm ci` in bench/, or --lighthouse-runs 0")
     pages = {"before": args.before_page or earlier_page(args.before), "after": args.page}

@@ -89,6 +89,13 @@ tar_gz() { # folder in the stage, archive
     --mtime="@$SOURCE_DATE_EPOCH" --directory="$stage" "$1" | gzip -n -9 >"$2"
 }
 
+# A folder in the stage zipped into the release: zip -X keeps no owner and no extra
+# times; the DOS times are read in UTC.
+zip_folder() { # folder
+  find "$stage/$1" -exec touch -d "@$SOURCE_DATE_EPOCH" {} +
+  (cd "$stage" && find "$1" | sort | zip -X -q -@ "$dist/$1.zip")
+}
+
 # The .deb: the program, the manual page, the README, and Debian's copyright file and
 # changelog in place of LICENSE and CHANGELOG.md. Staged where dpkg-shlibdeps
 # expects a package.
@@ -140,13 +147,18 @@ for row in "${targets[@]}"; do
     if [[ $deb != - ]]; then make_deb "$deb"; fi
     ;;
   windows-*)
-    # One folder to unzip, the program with its guide and licence. zip -X keeps no
-    # owner and no extra times; the DOS times are read in UTC.
+    # One folder to unzip, the program with its guide and licence.
     cmake --install "$builds/$target" --prefix "$stage/$name" >/dev/null
-    find "$stage/$name" -exec touch -d "@$SOURCE_DATE_EPOCH" {} +
-    (cd "$stage" && find "$name" | sort | zip -X -q -@ "$dist/$name.zip")
+    zip_folder "$name"
     ;;
-  web) cp "$builds/web/gradebook.html" "$dist/$name.html" ;;
+  web)
+    cp "$builds/web/gradebook.html" "$dist/$name.html"
+    # The site: the page as index.html with its manifest, icons and service worker,
+    # one folder for any static web server.
+    name=gradebook-$version-site
+    cp -R "$builds/web/site" "$stage/$name"
+    zip_folder "$name"
+    ;;
   esac
 done
 

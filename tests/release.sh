@@ -28,7 +28,7 @@ for row in "${targets[@]}"; do
   case $target in
   linux-*) expected+=("gradebook-$version-$target.tar.gz") ;;
   windows-*) expected+=("gradebook-$version-$target.zip") ;;
-  web) expected+=("gradebook-$version-web.html") ;;
+  web) expected+=("gradebook-$version-web.html" "gradebook-$version-site.zip") ;;
   esac
   [[ $deb == - ]] || expected+=("gradebook_${version}_$deb.deb")
 done
@@ -127,12 +127,17 @@ for row in "${targets[@]}"; do
   "$tests/wine-server.sh" stop
 done
 
-# The page, opened from disk in headless Chromium, against the dialogue of a Linux
-# program that runs here. This machine has all that test needs: it must run, not skip.
-echo "== the page: gradebook-$version-web.html"
+# The page, opened from disk, and the site, served on 127.0.0.1, in Chromium, Firefox
+# ESR and WebKitGTK, against the dialogue of a Linux program that runs here; in
+# Chromium the site installable and working offline. This machine has all that test
+# needs: it must run, not skip.
+echo "== the page and the site: gradebook-$version-web.html, gradebook-$version-site.zip"
+unzip -q "gradebook-$version-site.zip" -d "$work"
+# Its service worker's cache is this release's, so that it replaces an older one.
+grep -q "^const CACHE = \"gradebook-$version\";" "$work/gradebook-$version-site/sw.js"
 (cd "$source_dir" && GRADEBOOK_PAGE=$dist/gradebook-$version-web.html \
-  GRADEBOOK_REFERENCE=$reference /usr/bin/python3 -m tests.test_web_page) 2>&1 |
-  tee "$work/page.log"
+  GRADEBOOK_SITE=$work/gradebook-$version-site GRADEBOOK_REFERENCE=$reference \
+  /usr/bin/python3 -m tests.test_web_page) 2>&1 | tee "$work/page.log"
 if grep -q 'skipped=' "$work/page.log"; then
   echo "release: the page was not tested" >&2
   exit 1

@@ -1,75 +1,91 @@
 # SPDX-FileCopyrightText: 2026 The gradebook authors
 # SPDX-License-Identifier: MIT
-"""The web build's page, gradebook.html, in headless Chromium from file://.
+"""The web build's page in Chromium, Firefox ESR and WebKitGTK (tests/browsers.py),
+each from disk (the one-file page, file://) and from the site served on 127.0.0.1.
 
 Answers are typed or pasted into #answer as a person would; after each line the
 transcript, #transcript, must read exactly as a console would show the native
 program's dialogue: what the native program writes when given the lines so far
-and then the end of input, with each line shown where the program took it.
+and then the end of input, with each line shown where the program took it. In
+Chromium, the served site must also be installable, and run offline once visited.
 
-GRADEBOOK_PAGE names the page and GRADEBOOK_REFERENCE the native program; the
-test needs Chromium, ChromeDriver and selenium (Debian packages chromium,
-chromium-driver and python3-selenium, the last for Debian's own /usr/bin/python3),
-and without any of these skips itself and says why.
+GRADEBOOK_PAGE names the one-file page, GRADEBOOK_SITE the site's folder and
+GRADEBOOK_REFERENCE the native program; without one of these the tests that need
+it skip and say why. A browser that cannot start fails its tests. Run by Debian's
+own /usr/bin/python3, whose selenium and websockets drive the browsers; one class
+alone, e.g. `python3 -m tests.test_web_page FirefoxFromWeb` from the top of the
+source tree, runs one engine from one origin.
 """
 
 import functools
+import http.server
 import os
 import random
+import re
 import shutil
 import subprocess
 import tempfile
+import threading
 import unittest
 from concurrent.futures import ThreadPoolExecutor
 
-try:
-    from selenium import webdriver
-    from selenium.common.exceptions import WebDriverException
-    from selenium.webdriver.chrome.service import Service
-    from selenium.webdriver.common.by import By
-    from selenium.webdriver.common.keys import Keys
-except ImportError:
-    webdriver = None
+from tests import browsers
+from tests.browsers import ENTER, GUARD
 
 PAGE = os.environ.get("GRADEBOOK_PAGE")
+SITE = os.environ.get("GRADEBOOK_SITE")
 REFERENCE = os.environ.get("GRADEBOOK_REFERENCE")
-CHROMIUM = shutil.which("chromium") or shutil.which("chromium-browser")
-CHROMEDRIVER = shutil.which("chromedriver")
-GUARD = 60  # seconds: only a guard against a hang, never a measure
 SEED = 2026
+ENDED = "Program zakończył działanie z kodem wyjścia {}."
 
 
-def missing(page=PAGE, reference=REFERENCE):
-    """Why the tests cannot run here, or None."""
+def missing(origin="file"):
+    """Why the tests from this origin (file or web) cannot run here, or None."""
     for lacking, why in [
-            (webdriver is None, "selenium is missing (Debian: python3-selenium, for "
-             "/usr/bin/python3)"),
-            (not CHROMIUM, "chromium is missing (Debian: chromium)"),
-            (not CHROMEDRIVER, "chromedriver is missing (Debian: chromium-driver)"),
-            (not page, "GRADEBOOK_PAGE is not set: set it to the web build's gradebook.html"),
-            (not reference, "GRADEBOOK_REFERENCE is not set: set it to a native build's "
+            (origin == "file" and not PAGE,
+             "GRADEBOOK_PAGE is not set: set it to the web build's gradebook.html"),
+            (origin == "web" and not SITE,
+             "GRADEBOOK_SITE is not set: set it to the web build's site folder"),
+            (not REFERENCE, "GRADEBOOK_REFERENCE is not set: set it to a native build's "
              "program, as in build/gradebook")]:
         if lacking:
             return why
     return None
 
 
-# Headless Chromium as root on a machine without network.
-CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
-                  "--disable-background-networking", "--disable-component-update",
-                  "--disable-sync", "--disable-quic"]
+class Site:
+    """The site's folder (or `folder`) served on 127.0.0.1 by Python's own static
+    server, until stop()."""
 
+    def __init__(self, folder=None):
+        folder = folder or SITE
 
-def chromium(profile):
-    """Headless Chromium as root on a machine without network, its profile in the
-    empty folder `profile`."""
-    options = webdriver.ChromeOptions()
-    options.binary_location = CHROMIUM
-    for argument in CHROMIUM_FLAGS + [f"--user-data-dir={profile}"]:
-        options.add_argument(argument)
-    browser = webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
-    browser.set_script_timeout(GUARD + 30)
-    return browser
+        class Quiet(http.server.SimpleHTTPRequestHandler):
+            extensions_map = dict(http.server.SimpleHTTPRequestHandler.extensions_map,
+                                  **{".webmanifest": "application/manifest+json",
+                                     ".js": "text/javascript"})
+
+            def __init__(self, *args, **kwargs):
+                super().__init__(*args, directory=folder, **kwargs)
+
+            def log_message(self, *_):
+                pass
+
+            def end_headers(self):
+                # Nothing kept by the browser's own HTTP cache: offline, the page
+                # can only come from the service worker's.
+                self.send_header("Cache-Control", "no-store")
+                super().end_headers()
+
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Quiet)
+        self.url = f"http://127.0.0.1:{self.server.server_address[1]}/"
+        self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
+        self.thread.start()
+
+    def stop(self):
+        self.server.shutdown()
+        self.server.server_close()
+        self.thread.join()
 
 
 @functools.lru_cache(maxsize=64)
@@ -129,37 +145,27 @@ def pasted_answers():
     return [rng.choice(pool) + "\n" for _ in range(1000)]
 
 
-class Page(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        why = missing()
-        if why:
-            raise unittest.SkipTest(why)
-        cls.profile = tempfile.TemporaryDirectory()
-        cls.browser = chromium(cls.profile.name)
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.browser.quit()
-        cls.profile.cleanup()
+class Driving:
+    """What a person does to the page, in the browser `self.browser`, at `self.url`."""
 
     def open(self):
-        self.browser.get("file://" + os.path.abspath(PAGE))
-        self.field = self.browser.find_element(By.ID, "answer")
-        self.assertEqual(self.browser.switch_to.active_element, self.field)
+        self.browser.open(self.url)
+        self.assertEqual(self.focused(), "answer")
+
+    def focused(self):
+        return self.browser.call("async () => document.activeElement.id")
 
     def wait_for(self, expected):
         """Waits until the transcript reads `expected`, and fails if it never does."""
-        shown = self.browser.execute_async_script("""
-            const [expected, guard, done] = arguments;
+        shown = self.browser.call("""async (expected, guard) => {
             const transcript = document.getElementById("transcript");
             const until = performance.now() + guard * 1000;
-            (function look() {
+            for (;;) {
                 const text = transcript.textContent;
-                if (text === expected) done(null);
-                else if (performance.now() > until) done(text);
-                else setTimeout(look, 5);
-            })();""", expected, GUARD)
+                if (text === expected) return null;
+                if (performance.now() > until) return text;
+                await new Promise((resolve) => setTimeout(resolve, 5));
+            }}""", expected, GUARD)
         if shown is not None:
             at = next((i for i, (s, e) in enumerate(zip(shown, expected)) if s != e),
                       min(len(shown), len(expected)))
@@ -167,19 +173,25 @@ class Page(unittest.TestCase):
                       f"{expected[at:at + 60]!r} (lengths {len(shown)}, {len(expected)})")
 
     def paste(self, text):
-        self.browser.execute_script("""
-            const data = new DataTransfer();
-            data.setData("text/plain", arguments[0]);
-            document.getElementById("answer").dispatchEvent(new ClipboardEvent("paste",
-                {clipboardData: data, bubbles: true, cancelable: true}));""", text)
+        # The text set on the event's own clipboardData: Firefox gives the event an
+        # empty copy of the one it is made with.
+        self.browser.call("""async (text) => {
+            const paste = new ClipboardEvent("paste",
+                {clipboardData: new DataTransfer(), bubbles: true, cancelable: true});
+            paste.clipboardData.setData("text/plain", text);
+            document.getElementById("answer").dispatchEvent(paste);}""", text)
 
-    def exit_status(self):
-        """The exit status the page shows, once it shows one."""
-        end = self.browser.find_element(By.ID, "end")
-        self.browser.execute_async_script("""
-            const [end, done] = arguments;
-            (function look() { end.hidden ? setTimeout(look, 5) : done(); })();""", end)
-        return self.browser.find_element(By.ID, "exit-status").text
+    def end_message(self):
+        """What the page says of the program's end, once it says it."""
+        return self.browser.call("""async () => {
+            const end = document.getElementById("end");
+            while (end.hidden) await new Promise((resolve) => setTimeout(resolve, 5));
+            return document.getElementById("end-message").textContent;}""")
+
+    def field_state(self):
+        return self.browser.call("""async () => {
+            const field = document.getElementById("answer");
+            return [field.value, !field.disabled];}""")
 
     def type_session(self, lines):
         """Types each line, then checks the transcript after it."""
@@ -187,50 +199,87 @@ class Page(unittest.TestCase):
         shown = transcripts(lines)
         self.wait_for(shown[0])
         for line, expected in zip(lines, shown[1:]):
-            self.field.send_keys(line[:-1] + Keys.ENTER)
+            self.browser.keys(line[:-1] + ENTER)
             self.wait_for(expected)
         return shown[-1]
 
+
+DOCUMENTED = [["1\n", "7\n", "4.5\n", "2\n", "4\n"], ["1 4.5\n", "3\n", "2\n", "4\n"],
+              ["1\n", "4,5\n", "3\n", "4\n"], ["x\n", "3\n", "2\n", "4\n"]]
+
+
+class Sessions(Driving):
+    """The sessions, the same in every engine and from every origin; the classes
+    below the engines and origins."""
+    engine = origin = None
+
+    @classmethod
+    def setUpClass(cls):
+        why = missing(cls.origin)
+        if why:
+            raise unittest.SkipTest(why)
+        if cls.origin == "web":
+            cls.site = Site()
+            cls.url = cls.site.url
+        else:
+            cls.url = "file://" + os.path.abspath(PAGE)
+        cls.started = browsers.Started(cls.engine)
+        try:
+            cls.browser = cls.started.__enter__()
+        except BaseException:
+            cls.tearDownClass()
+            raise
+
+    @classmethod
+    def tearDownClass(cls):
+        try:
+            if hasattr(cls, "browser"):
+                cls.started.__exit__()
+                del cls.browser
+        finally:
+            if cls.origin == "web":
+                cls.site.stop()
+
     def test_sessions_typed_line_by_line(self):
         rng = random.Random(SEED)
-        documented = [["1\n", "7\n", "4.5\n", "2\n", "4\n"], ["1 4.5\n", "3\n", "2\n", "4\n"],
-                      ["1\n", "4,5\n", "3\n", "4\n"], ["x\n", "3\n", "2\n", "4\n"]]
-        for number, lines in enumerate(documented + [random_session(rng) for _ in range(30)]):
+        for number, lines in enumerate(DOCUMENTED + [random_session(rng) for _ in range(30)]):
             with self.subTest(session=number, lines=lines):
                 self.type_session(lines)
                 if has_exited(lines):
-                    self.assertEqual(self.exit_status(), "0")
-                    self.assertFalse(self.field.is_enabled())
+                    self.assertEqual(self.end_message(), ENDED.format(0))
+                    self.assertFalse(self.field_state()[1])
 
     def test_end_of_input_by_key_or_button_then_restart(self):
         # What the field holds when the input ends is the input's last text.
         for how, held in [("ctrl-d", ""), ("button", ""), ("ctrl-d", "1 7"), ("button", "2")]:
             with self.subTest(how=how, held=held):
                 shown = self.type_session(["1\n", "5\n"])
-                self.field.send_keys(held)
+                self.browser.keys(held)
                 if how == "ctrl-d":
-                    self.field.send_keys(Keys.CONTROL, "d")
+                    self.browser.ctrl("d")
                 else:
-                    self.browser.find_element(By.ID, "end-input").click()
+                    self.browser.click("end-input")
                 self.wait_for(shown + held + native("1\n5\n" + held)[len(native("1\n5\n")):])
-                self.assertEqual(self.exit_status(), "0")
-                restart = self.browser.find_element(By.ID, "restart")
-                self.assertEqual(self.browser.switch_to.active_element, restart)
-                restart.send_keys(Keys.ENTER)  # the keyboard alone starts a new run
+                self.assertEqual(self.end_message(), ENDED.format(0))
+                self.assertEqual(self.focused(), "restart")
+                if self.browser.keys_press_buttons:
+                    self.browser.keys(ENTER)  # the keyboard alone starts a new run
+                else:
+                    self.browser.click("restart")
                 self.wait_for(native(""))
-                self.assertEqual(self.browser.switch_to.active_element, self.field)
+                self.assertEqual(self.focused(), "answer")
 
     def test_answers_typed_ahead_are_read_in_turn(self):
         # Sent in one go, as when the page is busy between keys: the program cannot
         # take one before the next is queued.
         lines = ["1\n", "x\n", "4.5\n", "1 6\n", "3\n", "2\n"]
         self.open()
-        self.browser.execute_script("""
+        self.browser.call("""async (lines) => {
             const field = document.getElementById("answer");
-            for (const line of arguments[0]) {
+            for (const line of lines) {
                 field.value = line;
                 field.form.requestSubmit();
-            }""", [line[:-1] for line in lines])
+            }}""", [line[:-1] for line in lines])
         self.wait_for(transcripts(lines)[-1])
 
     def test_a_thousand_answers_pasted_at_once(self):
@@ -240,7 +289,7 @@ class Page(unittest.TestCase):
         self.open()
         self.paste("".join(lines) + "1 2")  # the last line's start stays in the field
         self.wait_for(shown[-1])
-        self.assertEqual(self.field.get_property("value"), "1 2")
+        self.assertEqual(self.field_state()[0], "1 2")
 
     def test_grade_list_grows_while_the_page_waits(self):
         # 10 000 grades, 250 a line of some 1500 characters, each line pasted while
@@ -253,6 +302,101 @@ class Page(unittest.TestCase):
         for line, expected in zip(lines, shown[1:]):
             self.paste(line)
             self.wait_for(expected)
+
+
+for _engine in browsers.ENGINES:
+    for _origin, _where in [("file", "FromDisk"), ("web", "FromWeb")]:
+        _name = _engine.capitalize() + _where  # e.g. WebkitFromWeb
+        globals()[_name] = type(_name, (Sessions, unittest.TestCase),
+                                {"engine": _engine, "origin": _origin})
+
+
+class InstalledSite(Driving, unittest.TestCase):
+    """The served site in Chromium: installable, and exact offline once visited,
+    the server stopped; the one-file page and the site without a console error."""
+
+    @classmethod
+    def setUpClass(cls):
+        why = missing("web") or missing("file")
+        if why:
+            raise unittest.SkipTest(why)
+        cls.started = browsers.Started("chromium")
+        cls.browser = cls.started.__enter__()
+        cls.driver = cls.browser.driver
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.started.__exit__()
+
+    def setUp(self):
+        self.site = Site()
+        self.url = self.site.url
+        self.addCleanup(self.site.stop)  # a second stop does nothing
+        self.driver.get_log("browser")  # what earlier tests left there
+
+    def controlled(self):
+        """Once the site's service worker has cached it and controls the page."""
+        self.open()
+        self.browser.call("""async () => {
+            await navigator.serviceWorker.ready;
+            while (!navigator.serviceWorker.controller) {
+                await new Promise((resolve) => setTimeout(resolve, 5));
+            }}""")
+
+    def console_errors(self):
+        return [entry["message"] for entry in self.driver.get_log("browser")
+                if entry["level"] == "SEVERE"]
+
+    def test_installable_and_no_console_error(self):
+        for where in ["file", "web"]:
+            with self.subTest(where=where):
+                if where == "file":
+                    self.url = "file://" + os.path.abspath(PAGE)
+                    self.open()
+                else:
+                    self.url = self.site.url
+                    self.controlled()
+                    errors = self.driver.execute_cdp_cmd("Page.getInstallabilityErrors", {})
+                    self.assertEqual(errors["installabilityErrors"], [])
+                self.wait_for(native(""))
+                self.assertEqual(self.console_errors(), [])
+
+    def caches(self, expected):
+        """The names of the site's caches, once they are `expected` or the guard ends."""
+        return self.browser.call("""async (expected, guard) => {
+            const until = performance.now() + guard * 1000;
+            for (;;) {
+                const names = (await caches.keys()).sort();
+                if (names.join() === expected.join() || performance.now() > until) {
+                    return names;
+                }
+                await (await navigator.serviceWorker.getRegistration()).update();
+                await new Promise((resolve) => setTimeout(resolve, 50));
+            }}""", expected, GUARD)
+
+    def test_next_release_replaces_the_cache(self):
+        with tempfile.TemporaryDirectory() as folder:
+            shutil.copytree(SITE, folder, dirs_exist_ok=True)
+            self.site.stop()
+            self.site = Site(folder)
+            self.url = self.site.url
+            self.addCleanup(self.site.stop)
+            worker = os.path.join(folder, "sw.js")
+            with open(worker) as script:
+                text = script.read()
+            release = re.search(r'const CACHE = "([^"]+)";', text).group(1)
+            self.controlled()
+            self.assertEqual(self.caches([release]), [release])
+            with open(worker, "w") as script:
+                script.write(text.replace(release, release + ".1"))
+            self.open()
+            self.assertEqual(self.caches([release + ".1"]), [release + ".1"])
+
+    def test_runs_offline_once_visited(self):
+        self.controlled()
+        self.site.stop()
+        self.type_session(DOCUMENTED[0])
+        self.assertEqual(self.end_message(), ENDED.format(0))
 
 
 if __name__ == "__main__":

@@ -61,3 +61,45 @@ add_custom_command(OUTPUT ${page}
   DEPENDS gradebook ${parts}
   VERBATIM)
 add_custom_target(page ALL DEPENDS ${page})
+
+# The site: the page as index.html with a web app manifest, icons and a service
+# worker, for any static web server; build-web/site/. The worker's cache is named
+# after the project's version and lists every file of the site.
+find_program(RSVG_CONVERT rsvg-convert)
+if(NOT RSVG_CONVERT)
+  message(FATAL_ERROR "The web build's site needs rsvg-convert (package librsvg2-bin)")
+endif()
+set(site ${PROJECT_BINARY_DIR}/site)
+# Each icon: name, size in pixels, and a background for those that must fill their
+# square (a maskable icon, and the one iOS rounds itself); the others keep the
+# picture's rounded corners.
+set(icons icon-192.png:192: icon-512.png:512: "icon-maskable-512.png:512:#1d4e89"
+  "apple-touch-icon.png:180:#1d4e89")
+set(site_files index.html manifest.webmanifest)
+set(icon_commands "")
+foreach(icon ${icons})
+  string(REPLACE ":" ";" icon ${icon})
+  list(GET icon 0 name)
+  list(GET icon 1 size)
+  list(GET icon 2 background)
+  set(background_option "")
+  if(background)
+    set(background_option --background-color=${background})
+  endif()
+  list(APPEND site_files ${name})
+  list(APPEND icon_commands COMMAND ${RSVG_CONVERT} --width=${size} --height=${size}
+    ${background_option} --output=${site}/${name} ${CMAKE_CURRENT_LIST_DIR}/icon.svg)
+endforeach()
+list(TRANSFORM site_files REPLACE "(.+)" "\"\\1\"" OUTPUT_VARIABLE quoted)
+list(PREPEND quoted "\"./\"")
+list(JOIN quoted ", " SITE_FILES)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/sw.js.in ${site}/sw.js @ONLY)
+list(TRANSFORM site_files PREPEND ${site}/ OUTPUT_VARIABLE site_outputs)
+add_custom_command(OUTPUT ${site_outputs}
+  COMMAND ${CMAKE_COMMAND} -E copy ${page} ${site}/index.html
+  COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_CURRENT_LIST_DIR}/manifest.webmanifest ${site}/
+  ${icon_commands}
+  DEPENDS ${page} ${CMAKE_CURRENT_LIST_DIR}/manifest.webmanifest
+    ${CMAKE_CURRENT_LIST_DIR}/icon.svg
+  VERBATIM)
+add_custom_target(site ALL DEPENDS ${site_outputs})
