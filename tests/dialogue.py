@@ -18,15 +18,16 @@ ADDED = b"Dodano ocene \n"
 OUT_OF_RANGE = b"Ocena musi byc w zakresie od 1 do 6. \n"
 INVALID = b"Nieprawidlowe dane \n"
 NO_GRADES = b"Brak ocen do obliczenia sredniej\n"
+LISTING, AVERAGE = b"Oceny:", b"Srednia: "  # each then ends its line
 
 
 def listing(*shown):
     """The listing line of grades shown as the program shows them ("4.5")."""
-    return b"Oceny:" + b"".join(s.encode() + b"," for s in shown) + b"\n"
+    return LISTING + b"".join(s.encode() + b"," for s in shown) + b"\n"
 
 
 def average(shown):
-    return b"Srednia: " + shown.encode() + b"\n"
+    return AVERAGE + shown.encode() + b"\n"
 
 
 def single(x):
@@ -113,11 +114,11 @@ def model(stdin):
                 total = 0.0
                 for grade in grades:
                     total = single(total + grade)
-                write(b"Srednia: %g\n" % single(total / len(grades)), flush=True)
+                write(AVERAGE + b"%g\n" % single(total / len(grades)), flush=True)
             elif choice == 2:
                 write(NO_GRADES, flush=True)
             elif choice == 3:
-                write(b"Oceny:" + b"".join(b"%g," % grade for grade in grades) + b"\n",
+                write(LISTING + b"".join(b"%g," % grade for grade in grades) + b"\n",
                       flush=True)
             elif choice == 4:
                 break

@@ -21,7 +21,7 @@ from array import array
 from pathlib import Path
 
 from bench import session
-from tests.dialogue import ADDED, INVALID, OUT_OF_RANGE
+from tests.dialogue import ADDED, AVERAGE, INVALID, LISTING, OUT_OF_RANGE, listing
 from tests.test_dialogue import COMMAND, DialogueCase, run
 
 REFERENCE = os.environ.get("FLUSH_REFERENCE",
@@ -30,8 +30,8 @@ TIMEOUT = 60  # only a guard against a hang, never a measure
 
 
 def listing_of(length):
-    """Answers whose listing line, "Oceny:" to its "\n", is `length` bytes long."""
-    rest = length - len(b"Oceny:\n")
+    """Answers whose listing line, its start to its "\n", is `length` bytes long."""
+    rest = length - len(listing())
     short = next(n for n in range(5) if (rest - 2 * n) % 5 == 0)  # "5," takes 2 bytes
     grades = ["5"] * short + ["3.25"] * ((rest - 2 * short) // 5)  # "3.25," 5
     return [answer for grade in grades for answer in ("1", grade)] + ["3", "4"]
@@ -106,9 +106,9 @@ class ExpectedOutput(DialogueCase):
         data = bytes(session.dialogue(typed)[0])
         pieces = traced(COMMAND, session.script(typed), subprocess.PIPE)
         ends = list(itertools.accumulate(pieces))
-        listing = data.index(b"Oceny:")
-        first = next(n for n, end in enumerate(ends) if end > listing)
-        last = ends.index(data.index(b"\n", listing) + 1)  # written by the line's flush
+        listing_at = data.index(LISTING)
+        first = next(n for n, end in enumerate(ends) if end > listing_at)
+        last = ends.index(data.index(b"\n", listing_at) + 1)  # written by the line's flush
         for failing in (first, first + 1, last):
             with self.subTest(failing=failing):
                 done = subprocess.run(
@@ -121,10 +121,10 @@ class ExpectedOutput(DialogueCase):
     def test_sessions_hold_their_grades_and_the_mix(self):
         typed = session.answers(2000, seed=1)
         out = bytes(session.dialogue(typed)[0])
-        listed = out.split(b"Oceny:")[1].split(b"\n")[0].split(b",")[:-1]
+        listed = out.split(LISTING)[1].split(b"\n")[0].split(b",")[:-1]
         self.assertEqual((len(listed), out.count(ADDED)), (2000, 2000))
         self.assertEqual({b"." in grade for grade in listed}, {True, False})
-        for text in (OUT_OF_RANGE, INVALID, b"Srednia: "):
+        for text in (OUT_OF_RANGE, INVALID, AVERAGE):
             self.assertTrue(text in out, text)
         self.assertEqual(typed, session.answers(2000, seed=1))
         self.assertNotEqual(typed, session.answers(2000, seed=2))
