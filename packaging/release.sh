@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# shellcheck disable=SC2154 # target, cpu, ...: the fields that targets_each sets
 # SPDX-FileCopyrightText: 2026 The gradebook authors
 # SPDX-License-Identifier: MIT
 # Makes the release into FOLDER (by default dist/): a build and its archives for each
@@ -24,7 +25,8 @@ if ((${#missing[@]})); then
   echo "release: install the Debian packages ${missing[*]} first" >&2
   exit 1
 fi
-mapfile -t targets < <(grep -v '^#' "$source_dir/packaging/targets")
+# shellcheck source=packaging/targets.sh
+source "$source_dir/packaging/targets.sh"
 
 # The version and date of the changelog's newest entry, which configuring checks
 # against the project's version.
@@ -46,18 +48,16 @@ build() { # build folder, CMake options
   fi
   cmake --build "$folder"
 }
-options=("$@")
-rm -rf "$builds"
-mkdir -p "$builds"
-for row in "${targets[@]}"; do
-  read -r target cpu compiler link deb _ <<<"$row"
+# One build a row, two for a Linux row with a .deb.
+build_row() {
   case $target in
   linux-*)
+    local words linux
     IFS=, read -r -a words <<<"$compiler"
     linux=(-DCMAKE_SYSTEM_NAME=Linux -DCMAKE_SYSTEM_PROCESSOR="$cpu"
       -DCMAKE_CXX_COMPILER="${words[0]}")
     ((${#words[@]} == 1)) || linux+=(-DCMAKE_CXX_FLAGS="${words[*]:1}")
-    build "$target" "${linux[@]}" -DGRADEBOOK_STATIC=ON
+    build "$target" "${linux[@]}" -DGRADEBOOK_LINK="$link"
     if [[ $deb != - ]]; then
       # The .deb's program is linked as Debian's own are; dpkg-shlibdeps reads its
       # dependencies from that architecture's libraries, installed through multiarch.
@@ -75,7 +75,11 @@ for row in "${targets[@]}"; do
   web) build web -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/wasm32-wasi.cmake" ;;
   *) echo "release: packaging/targets: $target is no kind of target known here" >&2; exit 1 ;;
   esac
-done
+}
+options=("$@")
+rm -rf "$builds"
+mkdir -p "$builds"
+targets_each build_row
 
 mkdir -p "$dist"
 rm -f "$dist"/gradebook[-_]* "$dist/SHA256SUMS"
@@ -137,9 +141,8 @@ END
     >/dev/null
 }
 
-for row in "${targets[@]}"; do
-  read -r target _ _ _ deb _ <<<"$row"
-  name=gradebook-$version-$target
+pack_row() {
+  local name=gradebook-$version-$target
   case $target in
   linux-*)
     cmake --install "$builds/$target" --prefix "$stage/$name" --strip >/dev/null
@@ -160,7 +163,8 @@ for row in "${targets[@]}"; do
     zip_folder "$name"
     ;;
   esac
-done
+}
+targets_each pack_row
 
 # The source package: the source tree without build trees, releases, git's files,
 # the benchmark's npm packages or what editors and Python leave behind.

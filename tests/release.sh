@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# shellcheck disable=SC2154 # target, cpu, ...: the fields that targets_each sets
 # SPDX-FileCopyrightText: 2026 The gradebook authors
 # SPDX-License-Identifier: MIT
 # Checks a release folder made by packaging/release.sh as its users get it: every
@@ -12,7 +13,8 @@ tests=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(dirname "$tests")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-mapfile -t targets < <(grep -v '^#' "$source_dir/packaging/targets")
+# shellcheck source=packaging/targets.sh
+source "$source_dir/packaging/targets.sh"
 read -r version _ < <(cmake -DCHANGELOG="$source_dir/packaging/changelog" \
   -P "$source_dir/cmake/debian-changelog.cmake")
 
@@ -23,17 +25,18 @@ echo "release $version: checksums match"
 # The files: those of each row, the source and the checksums, nothing else; and the
 # README's download table names each of them.
 expected=("gradebook-$version-source.tar.gz")
-for row in "${targets[@]}"; do
-  read -r target _ _ _ deb _ <<<"$row"
+expect_row() {
   case $target in
   linux-*) expected+=("gradebook-$version-$target.tar.gz") ;;
   windows-*) expected+=("gradebook-$version-$target.zip") ;;
   web) expected+=("gradebook-$version-web.html" "gradebook-$version-site.zip") ;;
   esac
   [[ $deb == - ]] || expected+=("gradebook_${version}_$deb.deb")
-done
+}
+targets_each expect_row
 printf '%s\n' "${expected[@]}" | sort >"$work/expected"
-ls | grep -vx SHA256SUMS | diff "$work/expected" -
+printf '%s\n' * | grep -vx SHA256SUMS | diff "$work/expected" -
+# shellcheck disable=SC2016 # the backquotes are the README's Markdown
 sed -n 's/^| `\(gradebook[^`]*\)`.*/\1/p' "$source_dir/README.md" |
   sed "s/VERSION/$version/g" | sort | diff "$work/expected" -
 echo "release $version: the files are those of packaging/targets and the README"
@@ -49,10 +52,9 @@ suite() { # what runs, then the command that runs the program
 # another CPU. Which CPUs run here decides where the Windows programs run too.
 declare -A runs_here
 reference=
-for row in "${targets[@]}"; do
-  read -r target cpu _ link deb emulator _ <<<"$row"
-  [[ $target == linux-* ]] || continue
-  name=gradebook-$version-$target
+check_linux() {
+  [[ $target == linux-* ]] || return 0
+  local name=gradebook-$version-$target program root launcher package doc
   tar -xzf "$name.tar.gz" -C "$work"
   program=$work/$name/bin/gradebook
   case $link in
@@ -74,8 +76,8 @@ for row in "${targets[@]}"; do
     suite "$name, as unpacked" "$program"
     launcher=()
   else
-    suite "$name, under qemu-user" "$emulator" "$program"
-    launcher=("$emulator")
+    suite "$name, under qemu-user" "$runs" "$program"
+    launcher=("$runs")
   fi
 
   # The .deb: no lintian error or warning, nor any pedantic remark; the program
@@ -83,7 +85,7 @@ for row in "${targets[@]}"; do
   # flags carry fortify), without the compiler's .comment section, with dependencies,
   # Debian's copyright file and changelog; the suite run with the libraries of its
   # architecture, installed through multiarch, as on Debian.
-  [[ $deb != - ]] || continue
+  [[ $deb != - ]] || return 0
   package=gradebook_${version}_$deb.deb
   lintian --fail-on error,warning "$package"
   test -z "$(lintian -I --pedantic "$package" 2>/dev/null)"
@@ -97,15 +99,16 @@ for row in "${targets[@]}"; do
     dpkg-parsechangelog -l- -S Version | grep -x "$version"
   test -f "$work/$deb/usr/share/man/man1/gradebook.1.gz"
   suite "$package" "${launcher[@]}" "$program"
-done
+}
+targets_each check_linux
 
 # Windows: a console program that needs no DLL beyond Windows' own, with its version
 # and licence, and texts with CR LF line ends; run under Wine where this machine runs
 # the CPU's Linux program itself.
-for row in "${targets[@]}"; do
-  read -r target cpu _ _ _ wine _ <<<"$row"
-  [[ $target == windows-* ]] || continue
-  name=gradebook-$version-$target
+copyright=$(sed -n 's/^Copyright (c) //p' "$source_dir/LICENSE")
+check_windows() {
+  [[ $target == windows-* ]] || return 0
+  local name=gradebook-$version-$target exe text
   unzip -q "$name.zip" -d "$work"
   exe=$work/$name/gradebook.exe
   file "$exe" | grep 'executable (console)'
@@ -113,19 +116,20 @@ for row in "${targets[@]}"; do
     diff - <(printf '\tDLL Name: KERNEL32.dll\n\tDLL Name: msvcrt.dll\n')
   "$cpu-w64-mingw32-windres" -i "$exe" -O rc >"$work/$target.rc"
   grep -q "VALUE \"ProductVersion\", \"$version\"" "$work/$target.rc"
-  grep -q 'VALUE "LegalCopyright", "Copyright (c) 2026' "$work/$target.rc"
+  grep -qF "VALUE \"LegalCopyright\", \"Copyright (c) $copyright, " "$work/$target.rc"
   for text in README.txt LICENSE.txt; do
     test "$(grep -c $'\r$' "$work/$name/$text")" = "$(wc -l <"$work/$name/$text")"
   done
   if [[ -z ${runs_here[$cpu]:-} ]]; then
     echo "== $name: not run, this machine runs no $cpu code, nor Wine's loader for it"
-    continue
+    return 0
   fi
-  export WINEPREFIX=$work/wine-$target WINE=$wine
+  export WINEPREFIX=$work/wine-$target WINE=$runs
   "$tests/wine-server.sh" start
   GRADEBOOK_CRLF=1 suite "$name, under Wine" "$tests/wine-server.sh" run "$exe"
   "$tests/wine-server.sh" stop
-done
+}
+targets_each check_windows
 
 # The page, opened from disk, and the site, served on 127.0.0.1, in Chromium, Firefox
 # ESR and WebKitGTK, against the dialogue of a Linux program that runs here; in
