@@ -200,6 +200,9 @@ class Reading(DialogueCase):
             + [
                 (b"1\n5" + b"a" * 1500 + b"\n4\n", added + (INVALID + MENU) * 2),
                 (b"1\n5a", added + INVALID + MENU),  # the letter ends the input
+                # A '.' after the exponent ends the grade, and meets the menu.
+                (b"1\n5e0.5\n4\n", added + INVALID + MENU),
+                (b"1\n2E+0.\n4\n", added + INVALID + MENU),
                 # What a failed field took shows where the input ends: an exponent
                 # only after a digit, a sign always.
                 (b"1\n.e", MENU + PROMPT + INVALID + PROMPT),
