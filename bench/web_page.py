@@ -9,8 +9,9 @@ menu, on this machine and with the CPU slowed 4 times, and the time a paste of
 
 Needs what tests/test_web_page.py needs: Debian's chromium, chromium-driver and
 python3-selenium, so run it from the top of the source tree with `/usr/bin/python3
--m bench.web_page`, and the native program of a plain build; Lighthouse, installed by `npm ci` in bench/; and, to build the
-earlier page, git and what the web build needs. Prints one Markdown table."""
+-m bench.web_page`, and the native program of a plain build; Lighthouse, installed
+by `npm ci` in bench/; and, to build the earlier page, git and what the web build
+needs. Prints one Markdown table."""
 
 import argparse
 import gzip
