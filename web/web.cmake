@@ -47,8 +47,8 @@ add_custom_command(TARGET gradebook POST_BUILD
   COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:gradebook> ${linked}
   COMMAND ${WASM_OPT} ${linked} -o $<TARGET_FILE:gradebook> ${legalize} ${asyncify}
     -Oz --strip-debug --strip-producers
-  COMMAND ${WASM_OPT} ${linked} -o ${asserts} ${legalize} ${asyncify} --pass-arg=asyncify-asserts
-    -Oz --strip-debug --strip-producers
+  COMMAND ${WASM_OPT} ${linked} -o ${asserts} ${legalize} ${asyncify}
+    --pass-arg=asyncify-asserts -Oz --strip-debug --strip-producers
   VERBATIM)
 set_property(TARGET gradebook APPEND PROPERTY ADDITIONAL_CLEAN_FILES ${linked} ${asserts})
 
