@@ -28,25 +28,22 @@ const failure = document.getElementById("failure");
 
 // The module, gzip'd in the page (web/assemble.mjs), is inflated as it is compiled,
 // once, at the first run, after the page has had the chance to show itself: by the
-// browser where it can (Chrome 80, Firefox 113, Safari 16.4 on), by gunzip
-// (inflate.js) where it cannot, and compiled from its bytes where there is no
-// compileStreaming (before Chrome 61, Firefox 58, Safari 15).
+// browser where it can (Chrome 80, Firefox 113, Safari 16.4 on, which all have
+// compileStreaming too), or else by gunzip (inflate.js) and then compiled.
 const compile = () => new Promise((resolve) => setTimeout(resolve)).then(() => {
     const text = atob(document.getElementById("program").textContent);
     const bytes = new Uint8Array(text.length);
     for (let i = 0; i < text.length; ++i) {
         bytes[i] = text.charCodeAt(i);
     }
-    if (typeof DecompressionStream !== "function" || !Blob.prototype.stream) {
+    if (typeof DecompressionStream !== "function" || !Blob.prototype.stream ||
+        !WebAssembly.compileStreaming) {
         return WebAssembly.compile(gunzip(bytes));
     }
-    const inflated = new Response(new Blob([bytes]).stream()
-        .pipeThrough(new DecompressionStream("gzip")), {
+    const inflated = new Blob([bytes]).stream().pipeThrough(new DecompressionStream("gzip"));
+    return WebAssembly.compileStreaming(new Response(inflated, {
         headers: { "Content-Type": "application/wasm" },
-    });
-    return WebAssembly.compileStreaming
-        ? WebAssembly.compileStreaming(inflated)
-        : inflated.arrayBuffer().then((module) => WebAssembly.compile(module));
+    }));
 });
 
 let program = null; // once compiled, the module of every run
