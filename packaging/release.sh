@@ -167,10 +167,11 @@ pack_row() {
 targets_each pack_row
 
 # The source package: the source tree without build trees, releases, git's files,
-# the benchmark's npm packages or what editors and Python leave behind.
+# the benchmark's and the tests' npm packages or what editors and Python leave behind.
 name=gradebook-$version-source
 excludes=(--anchored --exclude=./.git --exclude='./build*' --exclude=./dist
-  --exclude=./CMakeUserPresets.json --exclude=./bench/node_modules)
+  --exclude=./CMakeUserPresets.json --exclude=./bench/node_modules
+  --exclude=./tests/node_modules)
 case $dist/ in "$source_dir"/*) excludes+=("--exclude=./${dist#"$source_dir"/}") ;; esac
 tar --create --format=gnu --sort=name --owner=0 --group=0 --numeric-owner \
   --mtime="@$SOURCE_DATE_EPOCH" --mode=u+rw,go-w,a+rX "${excludes[@]}" \

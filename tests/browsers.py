@@ -8,7 +8,10 @@ and its benchmark:
 - Firefox ESR (firefox-esr) through WebDriver BiDi, its own remote protocol, over
   python3-websockets: Debian ships no geckodriver;
 - WebKitGTK (webkit2gtk-driver, xvfb) through WebKitWebDriver and selenium, its
-  MiniBrowser on an Xvfb display of its own.
+  MiniBrowser on an Xvfb display of its own;
+- Chromium 64 and 80, headless builds of their time from npm (tests/package.json,
+  `npm ci` in tests/), through the DevTools protocol they speak, over
+  python3-websockets: no chromedriver of Debian's drives them.
 
 Each engine's start-up options live here and nowhere else. Selenium and websockets
 come with Debian's own Python, /usr/bin/python3. A browser that cannot start raises:
@@ -22,9 +25,11 @@ import re
 import shutil
 import socket
 import subprocess
+import tarfile
 import tempfile
 import threading
 import time
+import urllib.request
 
 GUARD = 60  # seconds: only a guard against a hang, never a measure
 
@@ -361,10 +366,173 @@ class FirefoxBrowser(Browser):
             self.process.stderr.close()
 
 
+NODE_MODULES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "node_modules")
+
+
+def unpacked(package):
+    """The folder of the old Chromium that the npm package `package` holds
+    brotli'd: its program, and for some its libraries (lib/) and SwiftShader.
+    Unpacked once, beside the package, by Node's own brotli."""
+    folder = os.path.join(NODE_MODULES, package)
+    done = os.path.join(folder, "unpacked")
+    if os.path.isdir(done):
+        return done
+    if not os.path.isdir(os.path.join(folder, "bin")):
+        raise RuntimeError(f"{package} is not installed: run `npm ci` in tests/")
+    work = tempfile.mkdtemp(dir=folder)
+    for name in sorted(os.listdir(os.path.join(folder, "bin"))):
+        packed = os.path.join(folder, "bin", name)
+        target = os.path.join(work, name[:-len(".br")])
+        with open(target, "wb") as out:
+            subprocess.run([shutil.which("node") or "node", "-e",
+                            "process.stdout.write(require('zlib').brotliDecompressSync("
+                            "require('fs').readFileSync(process.argv[1])))", packed],
+                           stdout=out, check=True)
+        if target.endswith(".tar"):
+            with tarfile.open(target) as archive:
+                archive.extractall(work)
+            os.remove(target)
+    os.chmod(os.path.join(work, "chromium"), 0o755)
+    os.rename(work, done)  # whole or not at all
+    return done
+
+
+class DevToolsBrowser(Browser):
+    """An old headless Chromium over the DevTools protocol: one WebSocket to its
+    page, commands answered by id, events kept until asked for."""
+
+    def __init__(self, package, profile):
+        folder = unpacked(package)
+        port = free_port()
+        self.process = subprocess.Popen(
+            [os.path.join(folder, "chromium")] + CHROMIUM_FLAGS +
+            ["--single-process", "--no-zygote", f"--remote-debugging-port={port}",
+             f"--user-data-dir={profile}", "about:blank"],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+            env=dict(os.environ, LD_LIBRARY_PATH=os.path.join(folder, "lib")))
+        self.loop = asyncio.new_event_loop()
+        self.next_id = 0
+        self.events = []
+        try:
+            page, self.version = self._listening(port)
+            import websockets
+
+            async def connect():
+                return await websockets.connect(page, max_size=None, ping_interval=None)
+            self.socket = self._wait(connect())
+            self.send("Page.enable", {})
+        except BaseException:
+            ended(self.process)()
+            self.loop.close()
+            raise
+
+    def _listening(self, port):
+        """The page's WebSocket address, and the browser's major version."""
+        until = time.monotonic() + GUARD
+        while True:
+            try:
+                def get(path):
+                    with urllib.request.urlopen(f"http://127.0.0.1:{port}{path}", timeout=5) as r:
+                        return json.load(r)
+                pages = [t for t in get("/json/list") if t["type"] == "page"]
+                version = get("/json/version")["Browser"]
+                if pages:
+                    return (pages[0]["webSocketDebuggerUrl"],
+                            int(re.search(r"/(\d+)\.", version).group(1)))
+            except OSError:
+                pass
+            if self.process.poll() is not None or time.monotonic() > until:
+                raise RuntimeError("the old Chromium did not start its DevTools")
+            time.sleep(0.1)
+
+    def _wait(self, awaitable):
+        return self.loop.run_until_complete(asyncio.wait_for(awaitable, GUARD + 30))
+
+    async def _next(self):
+        message = json.loads(await self.socket.recv())
+        if "id" not in message:
+            self.events.append(message["method"])
+        return message
+
+    async def _command(self, method, params):
+        self.next_id += 1
+        number = self.next_id
+        await self.socket.send(json.dumps({"id": number, "method": method, "params": params}))
+        while True:
+            message = await self._next()
+            if message.get("id") == number:
+                if "error" in message:
+                    raise RuntimeError(f"{method}: {message['error'].get('message')}")
+                return message["result"]
+
+    def send(self, method, params):
+        return self._wait(self._command(method, params))
+
+    def open(self, url):
+        async def navigate():
+            self.events = []
+            await self._command("Page.navigate", {"url": url})
+            while "Page.loadEventFired" not in self.events:
+                await self._next()
+        self._wait(navigate())
+
+    def call(self, function, *args):
+        result = self.send("Runtime.evaluate", {
+            "expression": f"({function})(...{json.dumps(list(args))})",
+            "awaitPromise": True, "returnByValue": True})
+        if "exceptionDetails" in result:
+            details = result["exceptionDetails"]
+            raise RuntimeError(details.get("exception", {}).get("description")
+                               or details["text"])
+        return result["result"].get("value")
+
+    def _key(self, kind, **params):
+        self.send("Input.dispatchKeyEvent", dict(params, type=kind))
+
+    def keys(self, text):
+        for key in text:
+            if key == ENTER:
+                params = {"key": "Enter", "code": "Enter", "windowsVirtualKeyCode": 13,
+                          "text": "\r"}
+            else:
+                params = {"key": key, "text": key}
+            self._key("keyDown", **params)
+            self._key("keyUp", key=params["key"])
+
+    def ctrl(self, key):
+        control = {"key": "Control", "code": "ControlLeft", "windowsVirtualKeyCode": 17,
+                   "modifiers": 2}
+        pressed = {"key": key, "code": "Key" + key.upper(),
+                   "windowsVirtualKeyCode": ord(key.upper()), "modifiers": 2}
+        self._key("rawKeyDown", **control)
+        self._key("rawKeyDown", **pressed)
+        self._key("keyUp", **pressed)
+        self._key("keyUp", **dict(control, modifiers=0))
+
+    def click(self, element_id):
+        x, y = self.call("""async (id) => {
+            const element = document.getElementById(id);
+            element.scrollIntoView();
+            const box = element.getBoundingClientRect();
+            return [box.left + box.width / 2, box.top + box.height / 2];}""", element_id)
+        for kind in ["mouseMoved", "mousePressed", "mouseReleased"]:
+            self.send("Input.dispatchMouseEvent", {"type": kind, "x": x, "y": y,
+                                                   "button": "left", "clickCount": 1})
+
+    def quit(self):
+        try:
+            self._wait(self.socket.close())
+        finally:
+            ended(self.process)()
+            self.loop.close()
+
+
 ENGINES = {
     "chromium": lambda profile: SeleniumBrowser(chromium(profile)),
     "firefox": FirefoxBrowser,
     "webkit": webkit,
+    "chromium-64": lambda profile: DevToolsBrowser("chromium-64", profile),
+    "chromium-80": lambda profile: DevToolsBrowser("chromium-80", profile),
 }
 
 

@@ -132,8 +132,9 @@ check_windows() {
 targets_each check_windows
 
 # The page, opened from disk, and the site, served on 127.0.0.1, in Chromium, Firefox
-# ESR and WebKitGTK, against the dialogue of a Linux program that runs here; in
-# Chromium the site installable and working offline. This machine has all that test
+# ESR, WebKitGTK and Chromium 64 and 80, and as the oldest browsers it is for, against
+# the dialogue of a Linux program that runs here; in Chromium the site installable
+# and working offline. This machine has all that test
 # needs: it must run, not skip.
 echo "== the page and the site: gradebook-$version-web.html, gradebook-$version-site.zip"
 unzip -q "gradebook-$version-site.zip" -d "$work"

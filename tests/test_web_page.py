@@ -1,7 +1,9 @@
 # SPDX-FileCopyrightText: 2026 The gradebook authors
 # SPDX-License-Identifier: MIT
-"""The web build's page in Chromium, Firefox ESR and WebKitGTK (tests/browsers.py),
-each from disk (the one-file page, file://) and from the site served on 127.0.0.1.
+"""The web build's page in Chromium, Firefox ESR and WebKitGTK, and in Chromium 64
+and 80 (tests/browsers.py), each from disk (the one-file page, file://) and from the
+site served on 127.0.0.1; and again in some of them with what older browsers lack
+deleted (OLDER), so that every browser the README names is stood for.
 
 Answers are typed or pasted into #answer as a person would; after each line the
 transcript, #transcript, must read exactly as a console would show the native
@@ -17,8 +19,11 @@ alone, e.g. `python3 -m tests.test_web_page FirefoxFromWeb` from the top of the
 source tree, runs one engine from one origin.
 """
 
+import base64
 import functools
+import gzip
 import http.server
+import json
 import os
 import random
 import re
@@ -27,6 +32,7 @@ import subprocess
 import tempfile
 import threading
 import unittest
+from pathlib import Path
 from concurrent.futures import ThreadPoolExecutor
 
 from tests import browsers
@@ -37,6 +43,22 @@ SITE = os.environ.get("GRADEBOOK_SITE")
 REFERENCE = os.environ.get("GRADEBOOK_REFERENCE")
 SEED = 2026
 ENDED = "Program zakończył działanie z kodem wyjścia {}."
+ROOT = Path(__file__).resolve().parent.parent
+
+# The engines' own versions that stand for a browser of the README, checked as
+# each starts; the others are as new as Debian's.
+VERSIONS = {"chromium-64": ("Chrome", 64), "chromium-80": ("Chrome", 80)}
+# What the page could use that Safari before 14 and Firefox before 65 lack (and
+# more that those before 16.4 and 113 lack).
+BEFORE_STREAMS = ["DecompressionStream", "Blob.prototype.stream", "BigInt",
+                  "DataView.prototype.setBigUint64", "DataView.prototype.getBigUint64",
+                  "WebAssembly.compileStreaming", "WebAssembly.instantiateStreaming"]
+# Rows of an engine with what an older browser lacks deleted before the page's
+# scripts run: the class name, the engine, the browser it stands for, the deleted.
+OLDER = [("Safari11", "webkit", ("Safari", 11), BEFORE_STREAMS),
+         ("Firefox52", "firefox", ("Firefox", 52), BEFORE_STREAMS),
+         ("Chrome57", "chromium-64", ("Chrome", 57),
+          ["WebAssembly.compileStreaming", "WebAssembly.instantiateStreaming"])]
 
 
 def missing(origin="file"):
@@ -51,6 +73,31 @@ def missing(origin="file"):
         if lacking:
             return why
     return None
+
+
+def deleting(names):
+    """A script that deletes the named globals and properties, e.g. "BigInt" or
+    "Blob.prototype.stream", as if the browser had never had them."""
+    return ("<script>for (const name of %s) { const path = name.split(\".\"); "
+            "const last = path.pop(); delete path.reduce((at, step) => at[step], "
+            "window)[last]; }</script>" % json.dumps(names))
+
+
+def without(names, page, folder):
+    """A copy of the page (a file) or of the site (a folder) in `folder`, in which
+    the named features are deleted before any script of the page's own runs: the
+    copy's page, or its folder."""
+    if os.path.isdir(page):
+        shutil.copytree(page, folder, dirs_exist_ok=True)
+        copy = os.path.join(folder, "index.html")
+    else:
+        copy = os.path.join(folder, os.path.basename(page))
+        shutil.copy(page, copy)
+    with open(copy, encoding="utf-8") as file:
+        text = file.read()
+    with open(copy, "w", encoding="utf-8") as file:
+        file.write(text.replace("<script", deleting(names) + "<script", 1))
+    return folder if os.path.isdir(page) else copy
 
 
 class Site:
@@ -210,22 +257,31 @@ DOCUMENTED = [["1\n", "7\n", "4.5\n", "2\n", "4\n"], ["1 4.5\n", "3\n", "2\n", "
 
 class Sessions(Driving):
     """The sessions, the same in every engine and from every origin; the classes
-    below the engines and origins."""
+    below the engines, their older rows and the origins."""
     engine = origin = None
+    deleted = []  # what the browser stood for lacks
 
     @classmethod
     def setUpClass(cls):
         why = missing(cls.origin)
         if why:
             raise unittest.SkipTest(why)
+        cls.copy = tempfile.TemporaryDirectory()
+        page, site = PAGE, SITE
+        if cls.deleted and cls.origin == "web":
+            site = without(cls.deleted, SITE, cls.copy.name)
+        elif cls.deleted:
+            page = without(cls.deleted, PAGE, cls.copy.name)
         if cls.origin == "web":
-            cls.site = Site()
+            cls.site = Site(site)
             cls.url = cls.site.url
         else:
-            cls.url = "file://" + os.path.abspath(PAGE)
+            cls.url = "file://" + os.path.abspath(page)
         cls.started = browsers.Started(cls.engine)
         try:
             cls.browser = cls.started.__enter__()
+            if cls.engine in VERSIONS:
+                assert cls.browser.version == VERSIONS[cls.engine][1], cls.browser.version
         except BaseException:
             cls.tearDownClass()
             raise
@@ -239,6 +295,7 @@ class Sessions(Driving):
         finally:
             if cls.origin == "web":
                 cls.site.stop()
+            cls.copy.cleanup()
 
     def test_sessions_typed_line_by_line(self):
         rng = random.Random(SEED)
@@ -278,7 +335,7 @@ class Sessions(Driving):
             const field = document.getElementById("answer");
             for (const line of lines) {
                 field.value = line;
-                field.form.requestSubmit();
+                document.getElementById("send").click();
             }}""", [line[:-1] for line in lines])
         self.wait_for(transcripts(lines)[-1])
 
@@ -304,11 +361,112 @@ class Sessions(Driving):
             self.wait_for(expected)
 
 
-for _engine in browsers.ENGINES:
+_ROWS = ([(engine.title().replace("-", ""), engine, []) for engine in browsers.ENGINES]
+         + [(name, engine, deleted) for name, engine, _, deleted in OLDER])
+for _stem, _engine, _deleted in _ROWS:
     for _origin, _where in [("file", "FromDisk"), ("web", "FromWeb")]:
-        _name = _engine.capitalize() + _where  # e.g. WebkitFromWeb
+        _name = _stem + _where  # e.g. WebkitFromWeb, Chromium64FromDisk, Safari11FromWeb
         globals()[_name] = type(_name, (Sessions, unittest.TestCase),
-                                {"engine": _engine, "origin": _origin})
+                                {"engine": _engine, "origin": _origin, "deleted": _deleted})
+
+
+class Contents(unittest.TestCase):
+    """What the page holds, read without a browser: scripts that every engine with
+    WebAssembly parses, and a module whose boundary they can all pass."""
+
+    def setUp(self):
+        if not PAGE:
+            self.skipTest(missing())
+        with open(PAGE, encoding="utf-8") as file:
+            self.page = file.read()
+
+    def test_scripts_parse_as_es2017(self):
+        # The first script tells a browser without WebAssembly so, which may be of
+        # any age; acorn, from tests/package.json, parses as the given edition.
+        acorn = ROOT / "tests" / "node_modules" / "acorn"
+        self.assertTrue(acorn.is_dir(), "acorn is not installed: run `npm ci` in tests/")
+        scripts = re.findall(r"<script(?![^>]*\btype=)[^>]*>(.*?)</script>", self.page, re.S)
+        worker = Path(SITE or "", "sw.js")
+        checks = ([("the check for WebAssembly", scripts[0], 5)]
+                  + [(f"script {i}", text, 2017) for i, text in enumerate(scripts) if i]
+                  + ([("sw.js", worker.read_text(), 2017)] if SITE else []))
+        self.assertGreater(len(scripts), 1)
+        for name, text, edition in checks:
+            with self.subTest(script=name, edition=edition):
+                done = subprocess.run(
+                    [shutil.which("node") or "node", "-e",
+                     "try { require(process.argv[1]).parse(require('fs').readFileSync(0, "
+                     "'utf8'), {ecmaVersion: Number(process.argv[2])}); } catch (error) "
+                     "{ console.log(String(error)); }", str(acorn), str(edition)],
+                    input=text, capture_output=True, text=True, timeout=GUARD, check=True)
+                self.assertEqual(done.stdout, "")
+
+    def test_module_boundary_has_no_i64_and_no_mutable_global(self):
+        # Engines before BigInt (Chrome 85, Firefox 78, Safari 14.5) cannot pass an
+        # i64, and those before Chrome 74 and Firefox 62 export no mutable global.
+        program = re.search(r'<script type="application/gzip;base64" id="program">'
+                            r"([^<]*)</script>", self.page).group(1)
+        with tempfile.TemporaryDirectory() as folder:
+            module = os.path.join(folder, "program.wasm")
+            with open(module, "wb") as file:
+                file.write(gzip.decompress(base64.b64decode(program)))
+            tools = os.path.dirname(shutil.which(os.environ.get("WASM_OPT", "wasm-opt")) or "")
+            text = subprocess.run([os.path.join(tools, "wasm-dis"), module], check=True,
+                                  capture_output=True, text=True, timeout=GUARD).stdout
+        imports = re.findall(r"^ \(import .*$", text, re.M)
+        exported = re.findall(r'^ \(export "[^"]*" \((?:func|global) (\S+)\)\)$', text, re.M)
+        declared = dict(re.findall(r"^ \((?:func|global) (\S+)(.*)$", text, re.M))
+        self.assertTrue(imports and exported)
+        for line in imports + [declared[name] for name in exported]:
+            with self.subTest(line=line):
+                self.assertNotIn("i64", line)
+                self.assertNotIn("(mut ", line)
+
+
+class Unsupported(Driving, unittest.TestCase):
+    """In Chromium, the page from disk where the program cannot run: without
+    WebAssembly, and where it fails to compile. The page says so in its words and
+    the console holds no error."""
+
+    def test_the_page_says_why(self):
+        if missing():
+            self.skipTest(missing())
+        for deleted, shown in [(["WebAssembly"], "no-webassembly"),
+                               (["WebAssembly.compile", "WebAssembly.compileStreaming"],
+                                "failed")]:
+            with self.subTest(deleted=deleted), tempfile.TemporaryDirectory() as folder, \
+                    browsers.Started("chromium") as self.browser:
+                self.browser.open("file://" + without(deleted, PAGE, folder))
+                state = self.browser.call("""async (shown) => {
+                    const element = document.getElementById(shown);
+                    while (element.hidden) await new Promise((go) => setTimeout(go, 5));
+                    const visible = (id) => document.getElementById(id).offsetParent !== null;
+                    return [element.textContent, visible("answer-form"),
+                            visible("end-message"), document.getElementById("failure").textContent,
+                            document.getElementById("transcript").textContent];}""", shown)
+                text, form, ended, detail, transcript = state
+                self.assertRegex(text, "przeglądarce")
+                self.assertFalse(ended)
+                if shown == "no-webassembly":
+                    self.assertEqual((form, detail, transcript), (False, "", ""))
+                else:
+                    self.assertRegex(detail, "TypeError")
+                errors = [entry["message"] for entry in self.browser.driver.get_log("browser")
+                          if entry["level"] == "SEVERE"]
+                self.assertEqual(errors, [])
+
+
+class ReadmeFloor(unittest.TestCase):
+    def test_the_readme_names_no_browser_older_than_those_tested(self):
+        oldest = {}
+        for family, version in list(VERSIONS.values()) + [row[2] for row in OLDER]:
+            oldest[family] = min(version, oldest.get(family, version))
+        readme = (ROOT / "README.md").read_text(encoding="utf-8")
+        for family, version in oldest.items():
+            with self.subTest(family=family):
+                named = [float(n) for n in re.findall(rf"\b{family} (\d+(?:\.\d+)?)", readme)]
+                self.assertTrue(named, f"the README names no version of {family}")
+                self.assertEqual(min(named), version)
 
 
 class InstalledSite(Driving, unittest.TestCase):

@@ -11,6 +11,7 @@ const [program, folder, output] = process.argv.slice(2);
 const read = (name) => readFileSync(join(folder, name), "utf8");
 const parts = {
     "@PROGRAM@": readFileSync(program).toString("base64"),
+    "@INFLATE_JS@": read("inflate.js"),
     "@WASI_JS@": read("wasi.js"),
     "@PAGE_JS@": read("page.js"),
 };

@@ -5,6 +5,9 @@
 // program, the end of input, and the end of a run. The program runs through
 // runWasiProgram (wasi.js).
 //
+// It runs in every engine with WebAssembly (Chrome 57, Firefox 52, Safari 11 on):
+// ES2017 at most, and newer interfaces only where they are found.
+//
 // The page behaves as a console: the program is handed one line per read, and the
 // line is shown in the transcript as the program takes it, so answers typed or
 // pasted ahead wait in turn and the transcript reads as if each had been typed at
@@ -20,15 +23,22 @@ const queued = document.getElementById("queued");
 const end = document.getElementById("end");
 const exitStatus = document.getElementById("exit-status");
 const restart = document.getElementById("restart");
+const failed = document.getElementById("failed");
+const failure = document.getElementById("failure");
 
 // The module, gzip'd in the page (web/assemble.mjs), is inflated as it is compiled,
-// once, for every run, after the page has had the chance to show itself. A browser
-// without WebAssembly or DecompressionStream gets the error.
-const program = new Promise((resolve) => setTimeout(resolve)).then(() => {
+// once, at the first run, after the page has had the chance to show itself: by the
+// browser where it can (Chrome 80, Firefox 113, Safari 16.4 on, which all have
+// compileStreaming too), or else by gunzip (inflate.js) and then compiled.
+const compile = () => new Promise((resolve) => setTimeout(resolve)).then(() => {
     const text = atob(document.getElementById("program").textContent);
     const bytes = new Uint8Array(text.length);
     for (let i = 0; i < text.length; ++i) {
         bytes[i] = text.charCodeAt(i);
+    }
+    if (typeof DecompressionStream !== "function" || !Blob.prototype.stream ||
+        !WebAssembly.compileStreaming) {
+        return WebAssembly.compile(gunzip(bytes));
     }
     const inflated = new Blob([bytes]).stream().pipeThrough(new DecompressionStream("gzip"));
     return WebAssembly.compileStreaming(new Response(inflated, {
@@ -36,6 +46,7 @@ const program = new Promise((resolve) => setTimeout(resolve)).then(() => {
     }));
 });
 
+let program = null; // once compiled, the module of every run
 const encoder = new TextEncoder();
 let run = null; // the input and output of the run under way
 
@@ -98,7 +109,7 @@ function startRun() {
     };
     run = current;
     transcript.textContent = unshown.textContent = "";
-    end.hidden = true;
+    end.hidden = failed.hidden = failure.hidden = true;
     setInputEnabled(true);
     field.value = "";
     showQueued();
@@ -126,9 +137,14 @@ function startRun() {
         write: (data) => show(decoder.decode(data, { stream: true })),
     };
 
+    // A failure to start or to run is told in the page's words, its detail below.
+    program = program || compile();
     program
         .then((module) => runWasiProgram(module, terminal))
-        .then((status) => String(status), (error) => `? (${error})`)
+        .then((status) => String(status), (error) => {
+            failure.textContent = String(error);
+            return null;
+        })
         .then((status) => {
             show(decoder.decode());
             showNow();
@@ -136,6 +152,8 @@ function startRun() {
             setInputEnabled(false);
             showQueued();
             exitStatus.textContent = status;
+            exitStatus.parentNode.hidden = status === null;
+            failed.hidden = failure.hidden = status !== null;
             end.hidden = false;
             transcript.scrollTop = transcript.scrollHeight; // it has just shrunk
             restart.focus();
@@ -178,4 +196,7 @@ field.addEventListener("paste", (event) => {
 });
 
 restart.addEventListener("click", startRun);
-startRun();
+// Where there is no WebAssembly, the script before this one has said so instead.
+if (document.getElementById("no-webassembly").hidden) {
+    startRun();
+}
