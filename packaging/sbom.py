@@ -100,8 +100,8 @@ def build_tools(build):
                       if os.path.isfile(path)}
     with open(os.path.join(program, "link.txt"), encoding="utf-8") as f:
         words = f.read().split()
-    compiler = [compilers["CXX"]] + [word for word in words
-                             if re.match(r"(--target=|-m32$|-m64$|--sysroot=)", word)]
+    target = [word for word in words if re.match(r"(--target=|-m32$|-m64$|--sysroot=)", word)]
+    compiler = [compilers["CXX"]] + target
     for library in LIBRARIES:
         path = subprocess.run(compiler + ["-print-file-name=" + library], check=True,
                               capture_output=True, text=True).stdout.strip()

@@ -47,7 +47,7 @@ echo "release $version: the files are those of packaging/targets and the README"
 # and fails once one byte is changed in the list, in its signature or in a file;
 # without a key the release says in one line that it is unsigned.
 check_signature() {
-  local key verify copy=$work/signed file offset
+  local key verify copy=$work/signed file offset said
   key=$(sed -n 2p "$source_dir/packaging/minisign.pub")
   verify=$(grep -x "minisign -Vm SHA256SUMS -P $key -o | sha256sum -c --ignore-missing" \
     "$source_dir/README.md")
@@ -61,14 +61,13 @@ check_signature() {
   cp SHA256SUMS "gradebook-$version-source.tar.gz" "$copy/"
   GRADEBOOK_MINISIGN_KEY=$work/test.key "$source_dir/packaging/sign.sh" "$copy" >/dev/null
   (cd "$copy" && bash -c "$verify") | grep -x "gradebook-$version-source.tar.gz: OK"
-  # A byte of the list, of the signature itself (past its algorithm and key
-  # number, the lines before it and base64's four characters for three bytes), and
-  # of the file.
+  # A byte of the list, of the signature itself (16 base64 characters into its
+  # line: past its algorithm and key number, 10 bytes), and of the file.
   offset=$(($(head -n 1 "$copy/SHA256SUMS.minisig" | wc -c) + 16))
   for file in SHA256SUMS:10 "SHA256SUMS.minisig:$offset" "gradebook-$version-source.tar.gz:1000"; do
     cp "$copy/${file%:*}" "$work/kept"
     python3 - "$copy/${file%:*}" "${file#*:}" <<'END'
-import base64, sys
+import sys
 path, offset = sys.argv[1], int(sys.argv[2])
 data = bytearray(open(path, "rb").read())
 if path.endswith(".minisig"):  # a base64 character for another, still base64
@@ -85,8 +84,8 @@ END
     cp "$work/kept" "$copy/${file%:*}"
   done
   # Unsigned, a release says so in one line, and keeps no signature of another list.
-  test "$(env -u GRADEBOOK_MINISIGN_KEY "$source_dir/packaging/sign.sh" "$copy" |
-    grep -c unsigned)" = 1
+  said=$(env -u GRADEBOOK_MINISIGN_KEY "$source_dir/packaging/sign.sh" "$copy")
+  [[ $said == *unsigned* && $said != *$'\n'* ]]
   test ! -e "$copy/SHA256SUMS.minisig"
   # Nor does a key inside the source tree sign: it would go into the source package.
   if GRADEBOOK_MINISIGN_KEY=$source_dir/packaging/minisign.pub \
