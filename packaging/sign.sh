@@ -10,7 +10,8 @@
 set -euo pipefail
 export LC_ALL=C
 
-source_dir=$(cd "$(dirname "$0")/.." && pwd)
+# Physical, as realpath gives the key's folder.
+source_dir=$(cd "$(dirname "$0")/.." && pwd -P)
 key=${GRADEBOOK_MINISIGN_KEY:-}
 
 if [[ -n $key ]]; then
