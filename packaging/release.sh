@@ -17,7 +17,8 @@ shift $(($# > 0))
 builds=$source_dir/build-dist
 
 missing=()
-for pair in cmake:cmake gzip:gzip zip:zip sha256sum:coreutils dpkg-shlibdeps:dpkg-dev; do
+for pair in cmake:cmake gzip:gzip zip:zip sha256sum:coreutils dpkg-shlibdeps:dpkg-dev \
+  python3:python3 reuse:reuse; do
   command -v "${pair%%:*}" >/dev/null || missing+=("${pair#*:}")
 done
 if ! tar --version 2>/dev/null | grep -q 'GNU tar'; then missing+=(tar); fi
@@ -27,6 +28,8 @@ if ((${#missing[@]})); then
 fi
 # shellcheck source=packaging/targets.sh
 source "$source_dir/packaging/targets.sh"
+# A key that cannot sign is found before the builds, not after them.
+"$source_dir/packaging/sign.sh" --check
 
 # The version and date of the changelog's newest entry, which configuring checks
 # against the project's version.
@@ -82,7 +85,7 @@ mkdir -p "$builds"
 targets_each build_row
 
 mkdir -p "$dist"
-rm -f "$dist"/gradebook[-_]* "$dist/SHA256SUMS"
+rm -f "$dist"/gradebook[-_]* "$dist/SHA256SUMS" "$dist/SHA256SUMS.minisig"
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 
@@ -99,6 +102,10 @@ zip_folder() { # folder
   find "$stage/$1" -exec touch -d "@$SOURCE_DATE_EPOCH" {} +
   (cd "$stage" && find "$1" | sort | zip -X -q -@ "$dist/$1.zip")
 }
+
+# What the program is, for the .deb and the RPM.
+description="A numbered menu in Polish on the console: add grades from 1 to 6, fractions
+allowed, list them and show their mean. Nothing is saved between runs."
 
 # The .deb: the program, the manual page, the README, and Debian's copyright file and
 # changelog in place of LICENSE and CHANGELOG.md. Staged where dpkg-shlibdeps
@@ -132,8 +139,7 @@ Depends: $depends
 Section: education
 Priority: optional
 Description: $summary
- A numbered menu in Polish on the console: add grades from 1 to 6, fractions
- allowed, list them and show their mean. Nothing is saved between runs.
+ ${description//$'\n'/$'\n' }
 END
   (cd "$root" && find usr -type f | sort | xargs md5sum) >"$root/DEBIAN/md5sums"
   # dpkg-deb dates the members at SOURCE_DATE_EPOCH and sorts them by name.
@@ -166,19 +172,58 @@ pack_row() {
 }
 targets_each pack_row
 
+# The RPM's spec: packaging/gradebook.spec.in with the version, the project's
+# summary, the description and the changelog's entries in RPM's form, newest first.
+rpm_changelog() { # < Debian changelog
+  awk '
+    /^[a-z0-9][a-z0-9.+-]* \(/ { version = substr($2, 2, length($2) - 2); body = ""; next }
+    /^  \* / { body = body "- " substr($0, 5) "\n"; next }
+    /^    / { body = body "  " substr($0, 5) "\n"; next }
+    /^ -- / {
+      line = substr($0, 5)
+      split(substr(line, index(line, ">  ") + 3), date, /[ ,]+/)
+      if (entries++) printf "\n"
+      printf "* %s %s %s %s %s - %s-1\n%s", date[1], date[3], date[2], date[4],
+        substr(line, 1, index(line, ">  ")), version, body
+    }' | sed 's/%/%%/g'
+}
+write_spec() { # file
+  local spec summary
+  summary=$(sed -n 's/^CMAKE_PROJECT_DESCRIPTION:STATIC=//p' "$builds"/*/CMakeCache.txt |
+    head -n 1)
+  spec=$(<"$source_dir/packaging/gradebook.spec.in")
+  spec=${spec//@VERSION@/"$version"}
+  spec=${spec//@SUMMARY@/"$summary"}
+  spec=${spec//@DESCRIPTION@/"$description"}
+  spec=${spec//@CHANGELOG@/"$(rpm_changelog <"$source_dir/packaging/changelog")"}
+  mkdir -p "$(dirname "$1")"
+  printf '%s\n' "$spec" >"$1"
+}
+
 # The source package: the source tree without build trees, releases, git's files,
-# the benchmark's and the tests' npm packages or what editors and Python leave behind.
+# the benchmark's and the tests' npm packages or what editors and Python leave
+# behind, and the RPM's spec, made anew (so a spec from an unpacked source package
+# is left out).
 name=gradebook-$version-source
+write_spec "$stage/rpm/$name/gradebook.spec"
 excludes=(--anchored --exclude=./.git --exclude='./build*' --exclude=./dist
   --exclude=./CMakeUserPresets.json --exclude=./bench/node_modules
-  --exclude=./tests/node_modules)
+  --exclude=./tests/node_modules --exclude=./gradebook.spec)
 case $dist/ in "$source_dir"/*) excludes+=("--exclude=./${dist#"$source_dir"/}") ;; esac
 tar --create --format=gnu --sort=name --owner=0 --group=0 --numeric-owner \
   --mtime="@$SOURCE_DATE_EPOCH" --mode=u+rw,go-w,a+rX "${excludes[@]}" \
   --no-anchored --exclude=__pycache__ --exclude='*.py[co]' --exclude='*~' \
-  --exclude='.*.sw[op]' --transform="s,^\\.,$name," --directory="$source_dir" . |
+  --exclude='.*.sw[op]' --transform="s,^\\.,$name," --directory="$source_dir" . \
+  --directory="$stage/rpm" "$name/gradebook.spec" |
   gzip -n -9 >"$dist/$name.tar.gz"
+
+# The SBOM, of every file made so far, with the source package's files as packed.
+mkdir "$stage/sbom"
+tar -xzf "$dist/$name.tar.gz" -C "$stage/sbom"
+python3 "$source_dir/packaging/sbom.py" "$dist" "$version" "$SOURCE_DATE_EPOCH" \
+  "$stage/sbom/$name" "$builds" "$dist/gradebook-$version.spdx.json"
 
 cd "$dist"
 sha256sum -- gradebook[-_]* >SHA256SUMS
+"$source_dir/packaging/sign.sh" "$dist"
 ls -l "$dist"

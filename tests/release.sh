@@ -34,12 +34,72 @@ expect_row() {
   [[ $deb == - ]] || expected+=("gradebook_${version}_$deb.deb")
 }
 targets_each expect_row
+expected+=("gradebook-$version.spdx.json")
 printf '%s\n' "${expected[@]}" | sort >"$work/expected"
-printf '%s\n' * | grep -vx SHA256SUMS | diff "$work/expected" -
+printf '%s\n' * | grep -vxE 'SHA256SUMS(\.minisig)?' | diff "$work/expected" -
 # shellcheck disable=SC2016 # the backquotes are the README's Markdown
 sed -n 's/^| `\(gradebook[^`]*\)`.*/\1/p' "$source_dir/README.md" |
   sed "s/VERSION/$version/g" | sort | diff "$work/expected" -
 echo "release $version: the files are those of packaging/targets and the README"
+
+# The signature. The README's command, with the key of packaging/minisign.pub,
+# checks a signed release. On a copy signed with a key made for the test, it passes,
+# and fails once one byte is changed in the list, in its signature or in a file;
+# without a key the release says in one line that it is unsigned.
+check_signature() {
+  local key verify copy=$work/signed file offset said
+  key=$(sed -n 2p "$source_dir/packaging/minisign.pub")
+  verify=$(grep -x "minisign -Vm SHA256SUMS -P $key -o | sha256sum -c --ignore-missing" \
+    "$source_dir/README.md")
+  if [[ -e SHA256SUMS.minisig ]]; then
+    bash -c "$verify" >/dev/null
+    echo "release $version: signed with the key of packaging/minisign.pub"
+  fi
+  minisign -G -W -p "$work/test.pub" -s "$work/test.key" >/dev/null
+  verify=${verify/"$key"/"$(sed -n 2p "$work/test.pub")"}
+  mkdir "$copy"
+  cp SHA256SUMS "gradebook-$version-source.tar.gz" "$copy/"
+  GRADEBOOK_MINISIGN_KEY=$work/test.key "$source_dir/packaging/sign.sh" "$copy" >/dev/null
+  (cd "$copy" && bash -c "$verify") | grep -x "gradebook-$version-source.tar.gz: OK"
+  # A byte of the list, of the signature itself (16 base64 characters into its
+  # line: past its algorithm and key number, 10 bytes), and of the file.
+  offset=$(($(head -n 1 "$copy/SHA256SUMS.minisig" | wc -c) + 16))
+  for file in SHA256SUMS:10 "SHA256SUMS.minisig:$offset" "gradebook-$version-source.tar.gz:1000"; do
+    cp "$copy/${file%:*}" "$work/kept"
+    python3 - "$copy/${file%:*}" "${file#*:}" <<'END'
+import sys
+path, offset = sys.argv[1], int(sys.argv[2])
+data = bytearray(open(path, "rb").read())
+if path.endswith(".minisig"):  # a base64 character for another, still base64
+    alphabet = b"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/"
+    data[offset] = alphabet[(alphabet.index(data[offset]) + 1) % 64]
+else:
+    data[offset] ^= 1
+open(path, "wb").write(data)
+END
+    if (cd "$copy" && bash -c "$verify") >/dev/null 2>&1; then
+      echo "release: the README's command accepts a release with ${file%:*} changed" >&2
+      exit 1
+    fi
+    cp "$work/kept" "$copy/${file%:*}"
+  done
+  # Unsigned, a release says so in one line, and keeps no signature of another list.
+  said=$(env -u GRADEBOOK_MINISIGN_KEY "$source_dir/packaging/sign.sh" "$copy")
+  [[ $said == *unsigned* && $said != *$'\n'* ]]
+  test ! -e "$copy/SHA256SUMS.minisig"
+  # Nor does a key inside the source tree sign: it would go into the source package.
+  if GRADEBOOK_MINISIGN_KEY=$source_dir/packaging/minisign.pub \
+    "$source_dir/packaging/sign.sh" --check 2>/dev/null; then
+    echo "release: a key inside the source tree was taken" >&2
+    exit 1
+  fi
+  echo "release $version: signed, verified, and a changed byte fails the check"
+}
+check_signature
+
+# The SBOM: every file of SHA256SUMS with its checksum, the source package's files,
+# valid SPDX (tests/spdx_check.py; Debian's own Python has license-expression).
+/usr/bin/python3 "$tests/spdx_check.py" "$dist" "$version"
 
 suite() { # what runs, then the command that runs the program
   echo "== the suite: $1"
