@@ -230,12 +230,11 @@ msiexec_qn() { # action, package: msiexec /ACTION /qn, and its log's outcome lin
 property() { # name: its value in the Property table of the package checked
   msiinfo export "$msi" Property | tr -d '\r' | awk -F '\t' -v name="$1" '$1 == name {print $2}'
 }
-for row in "${targets[@]}"; do
-  read -r target cpu _ _ _ wine _ <<<"$row"
-  [[ $target == windows-* ]] || continue
-  name=gradebook-$version-$target
+check_msi() {
+  [[ $target == windows-* ]] || return 0
+  local name=gradebook-$version-$target arch=${target#windows-} file lower folder exe quoted
+  local shortcuts
   msi=$dist/$name.msi
-  arch=${target#windows-}
   msiinfo suminfo "$msi" | grep -x "Template: ${arch/x86/Intel};1033" >/dev/null
   test "$(property ALLUSERS)" = 1
   test "$(property ProductName) $(property ProductVersion)" = "gradebook $version"
@@ -251,9 +250,9 @@ for row in "${targets[@]}"; do
   done
   if [[ -z ${runs_here[$cpu]:-} ]]; then
     echo "== $name.msi: not installed, this machine runs no $cpu code"
-    continue
+    return 0
   fi
-  export WINEPREFIX=$work/wine-msi-$target WINE=$wine
+  export WINEPREFIX=$work/wine-msi-$target WINE=$runs
   "$tests/wine-server.sh" start
   # What is in the prefix, but for Windows Installer's own folder.
   find "$WINEPREFIX/drive_c" ! -path '*/drive_c/windows/Installer' | sort >"$work/before"
@@ -289,7 +288,8 @@ for row in "${targets[@]}"; do
   find "$WINEPREFIX/drive_c" ! -path '*/drive_c/windows/Installer' | sort |
     diff "$work/before" -
   "$tests/wine-server.sh" stop
-done
+}
+targets_each check_msi
 
 # The page, opened from disk, and the site, served on 127.0.0.1, in Chromium, Firefox
 # ESR, WebKitGTK and Chromium 64 and 80, and as the oldest browsers it is for, against
