@@ -166,10 +166,9 @@ make_msi() { # target, folder in the stage
   copyright=$(sed -n 's/^Copyright (c) //p' "$source_dir/LICENSE")
   contents=$(cat "$wxs" "$stage/$2"/* | sha256sum)
   at=$(date -u -d "@$SOURCE_DATE_EPOCH" '+%Y-%m-%d %H:%M:%S')
-  # GLib's warnings about what wixl leaves out are not about the package.
   (cd "$stage" && faketime "$at" wixl -a "$arch" -D Arch="$arch" -D Version="$version" \
     -D ProductCode="$(uuid5 "$upgrade_code" "$version $arch")" -D Folder="$2" \
-    -D Copyright="$copyright" -o "$msi" "$wxs" 2>/dev/null)
+    -D Copyright="$copyright" -o "$msi" "$wxs")
   # wixl drops IncludeMaximum: the same version for the other CPU is replaced too.
   msiinfo export "$msi" Upgrade |
     sed 's/\t256\t\tWIX_UPGRADE_DETECTED$/\t768\t\tWIX_UPGRADE_DETECTED/' >"$stage/Upgrade.idt"
