@@ -260,7 +260,7 @@ check_msi() {
   lower=$work/gradebook-0.0.1-$target.msi
   (cd "$work" && wixl -a "$arch" -D Arch="$arch" -D Version=0.0.1 -D Folder="$name" \
     -D ProductCode=9D8E6F35-7B1C-4E2A-9F4D-3C5B7A1E0D62 -D Copyright=- \
-    -o "$lower" "$source_dir/packaging/gradebook.wxs" 2>/dev/null)
+    -o "$lower" "$source_dir/packaging/gradebook.wxs")
   msiexec_qn i "$lower"
   test "$(entries)" = "gradebook 0.0.1"
   msiexec_qn i "$msi"
