@@ -171,7 +171,7 @@ make_msi() { # target, folder in the stage
     -D Copyright="$copyright" -o "$msi" "$wxs")
   # wixl drops IncludeMaximum: the same version for the other CPU is replaced too.
   msiinfo export "$msi" Upgrade |
-    sed 's/\t256\t\tWIX_UPGRADE_DETECTED$/\t768\t\tWIX_UPGRADE_DETECTED/' >"$stage/Upgrade.idt"
+    sed 's/\t256\(\t\tWIX_UPGRADE_DETECTED\)/\t768\1/' >"$stage/Upgrade.idt"
   faketime "$at" msibuild "$msi" -i "$stage/Upgrade.idt"
   # msibuild sets the summary's subject, author and template again, as wixl had them.
   mapfile -t summary < <(msiinfo suminfo "$msi" | sed -n 's/^\(Subject\|Author\|Template\): //p')

@@ -240,6 +240,10 @@ check_msi() {
   test "$(property ProductName) $(property ProductVersion)" = "gradebook $version"
   test -n "$(property Manufacturer)"
   property ARPCOMMENTS | grep -x 'Copyright (c) .*, MIT License' >/dev/null
+  # The upgrade takes in this version, for the other CPU's package: VersionMin and
+  # VersionMax inclusive, 768, which wixl leaves out.
+  test "$(msiinfo export "$msi" Upgrade | tr -d '\r' |
+    awk -F '\t' '$7 == "WIX_UPGRADE_DETECTED" {print $2, $3, $5}')" = "0.0.0 $version 768"
   # The zip's three files and nothing else, in a folder gradebook (msiextract names
   # Program Files for 32-bit programs alone).
   msiextract -C "$work/msi-$target" "$msi" | sed 's|^Program Files/||' | sort |
