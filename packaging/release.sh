@@ -18,7 +18,7 @@ builds=$source_dir/build-dist
 
 missing=()
 for pair in cmake:cmake gzip:gzip zip:zip sha256sum:coreutils dpkg-shlibdeps:dpkg-dev \
-  python3:python3 reuse:reuse; do
+  python3:python3 reuse:reuse wixl:wixl msibuild:msitools faketime:faketime; do
   command -v "${pair%%:*}" >/dev/null || missing+=("${pair#*:}")
 done
 if ! tar --version 2>/dev/null | grep -q 'GNU tar'; then missing+=(tar); fi
@@ -147,6 +147,38 @@ END
     >/dev/null
 }
 
+# The Windows Installer package of a Windows folder in the stage, built by wixl from
+# packaging/gradebook.wxs. wixl takes the time and a random package code; so it and
+# msibuild run at SOURCE_DATE_EPOCH, and the product and package codes are
+# name-based UUIDs under the UpgradeCode: the product's from the version and CPU,
+# the package's from that and what the package holds.
+uuid5() { # namespace UUID, name: the name's UUID (RFC 4122, SHA-1), in capitals
+  local hash
+  hash=$({ printf '%b' "$(sed 's/-//g; s/../\\x&/g' <<<"$1")"; printf '%s' "$2"; } | sha1sum)
+  hash=$(printf '%s-%s-5%s-%02x%s-%s' "${hash:0:8}" "${hash:8:4}" "${hash:13:3}" \
+    $(((16#${hash:16:2} & 0x3f) | 0x80)) "${hash:18:2}" "${hash:20:12}")
+  echo "${hash^^}"
+}
+make_msi() { # target, folder in the stage
+  local arch=${1#windows-} wxs=$source_dir/packaging/gradebook.wxs msi=$dist/$2.msi
+  local upgrade_code copyright contents summary at
+  upgrade_code=$(sed -n 's/.*define UpgradeCode = "\([^"]*\)".*/\1/p' "$wxs")
+  copyright=$(sed -n 's/^Copyright (c) //p' "$source_dir/LICENSE")
+  contents=$(cat "$wxs" "$stage/$2"/* | sha256sum)
+  at=$(date -u -d "@$SOURCE_DATE_EPOCH" '+%Y-%m-%d %H:%M:%S')
+  (cd "$stage" && faketime "$at" wixl -a "$arch" -D Arch="$arch" -D Version="$version" \
+    -D ProductCode="$(uuid5 "$upgrade_code" "$version $arch")" -D Folder="$2" \
+    -D Copyright="$copyright" -o "$msi" "$wxs")
+  # wixl drops IncludeMaximum: the same version for the other CPU is replaced too.
+  msiinfo export "$msi" Upgrade |
+    sed 's/\t256\(\t\tWIX_UPGRADE_DETECTED\)/\t768\1/' >"$stage/Upgrade.idt"
+  faketime "$at" msibuild "$msi" -i "$stage/Upgrade.idt"
+  # msibuild sets the summary's subject, author and template again, as wixl had them.
+  mapfile -t summary < <(msiinfo suminfo "$msi" | sed -n 's/^\(Subject\|Author\|Template\): //p')
+  faketime "$at" msibuild "$msi" -s "${summary[@]}" \
+    "{$(uuid5 "$upgrade_code" "$version $arch ${contents%% *}")}"
+}
+
 pack_row() {
   local name=gradebook-$version-$target
   case $target in
@@ -159,6 +191,7 @@ pack_row() {
     # One folder to unzip, the program with its guide and licence.
     cmake --install "$builds/$target" --prefix "$stage/$name" >/dev/null
     zip_folder "$name"
+    make_msi "$target" "$name"
     ;;
   web)
     cp "$builds/web/gradebook.html" "$dist/$name.html"

@@ -24,7 +24,7 @@ SUPPLIER = "Organization: gradebook developers (gradebook@example.org)"
 
 # What packs each kind of file, beside the build that made its contents.
 PACKERS = {".tar.gz": ["tar", "gzip"], ".zip": ["zip"], ".deb": ["dpkg-deb", "dpkg-shlibdeps"],
-           ".html": []}
+           ".msi": ["wixl", "msibuild", "faketime"], ".html": []}
 # The static libraries the compiler links in, where it has them.
 LIBRARIES = ["libstdc++.a", "libc++.a", "libc++abi.a", "libc.a", "libm.a", "libgcc.a",
              "libgcc_eh.a", "libmsvcrt.a", "libkernel32.a"]

@@ -28,7 +28,7 @@ expected=("gradebook-$version-source.tar.gz")
 expect_row() {
   case $target in
   linux-*) expected+=("gradebook-$version-$target.tar.gz") ;;
-  windows-*) expected+=("gradebook-$version-$target.zip") ;;
+  windows-*) expected+=("gradebook-$version-$target.zip" "gradebook-$version-$target.msi") ;;
   web) expected+=("gradebook-$version-web.html" "gradebook-$version-site.zip") ;;
   esac
   [[ $deb == - ]] || expected+=("gradebook_${version}_$deb.deb")
@@ -107,6 +107,18 @@ suite() { # what runs, then the command that runs the program
   GRADEBOOK="$*" python3 -m unittest discover -s "$tests" -t "$source_dir" -p 'test_[dr]*.py'
 }
 
+# The Polish manual page as man shows it in a Polish locale: groff's warnings, as
+# lintian asks for them, are none, and the page is Polish, with its letters.
+polish_page() { # the page, gzip'd
+  local warnings
+  warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$1" 2>&1 >/dev/null)
+  if [[ -n $warnings ]]; then
+    echo "$warnings" >&2
+    return 1
+  fi
+  LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$1" | grep '^KOD WYJŚCIA' >/dev/null
+}
+
 # Each Linux program is static, and runs with nothing installed: in an empty root
 # holding the program alone, or under qemu-user, without libraries, on a machine of
 # another CPU. Which CPUs run here decides where the Windows programs run too.
@@ -121,7 +133,8 @@ check_linux() {
   static-pie) file "$program" | grep 'static-pie linked' ;;
   static) file "$program" | grep 'statically linked' ;;
   esac
-  for doc in share/man/man1/gradebook.1.gz share/doc/gradebook/README.md \
+  for doc in share/man/man1/gradebook.1.gz share/man/pl/man1/gradebook.1.gz \
+    share/doc/gradebook/README.md \
     share/doc/gradebook/LICENSE share/doc/gradebook/CHANGELOG.md; do
     test -f "$work/$name/$doc"
   done
@@ -158,6 +171,7 @@ check_linux() {
   zcat "$work/$deb/usr/share/doc/gradebook/changelog.gz" |
     dpkg-parsechangelog -l- -S Version | grep -x "$version"
   test -f "$work/$deb/usr/share/man/man1/gradebook.1.gz"
+  polish_page "$work/$deb/usr/share/man/pl/man1/gradebook.1.gz"
   suite "$package" "${launcher[@]}" "$program"
 }
 targets_each check_linux
@@ -180,6 +194,11 @@ check_windows() {
   for text in README.txt LICENSE.txt; do
     test "$(grep -c $'\r$' "$work/$name/$text")" = "$(wc -l <"$work/$name/$text")"
   done
+  # The guide is Polish: UTF-8 throughout, with the byte order mark by which Notepad
+  # knows it.
+  cmp -n 3 "$work/$name/README.txt" <(printf '\xef\xbb\xbf')
+  iconv -f UTF-8 -t UTF-16 "$work/$name/README.txt" >/dev/null
+  grep -q 'Uruchamianie' "$work/$name/README.txt"
   if [[ -z ${runs_here[$cpu]:-} ]]; then
     echo "== $name: not run, this machine runs no $cpu code, nor Wine's loader for it"
     return 0
@@ -190,6 +209,91 @@ check_windows() {
   "$tests/wine-server.sh" stop
 }
 targets_each check_windows
+
+# The Windows Installer packages: the zip's files inside, installed per machine;
+# under Wine, where this machine runs the CPU's code, an install over a lower
+# version, which leaves one entry, a lower one refused, the whole suite on the
+# installed program, the Start menu's shortcut to it, and an uninstall that
+# leaves no file and no entry behind.
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+entries() { # the uninstall entries' names and versions, one entry a line
+  "$tests/wine-server.sh" run reg query "$uninstall_key" /s | tr -d '\r' |
+    sed -n 's/^ *\(DisplayName\|DisplayVersion\) *REG_SZ *//p' | paste -d ' ' - -
+}
+msiexec_qn() { # action, package: msiexec /ACTION /qn, and its log's outcome line
+  local log=$work/msiexec.log status=0
+  "$tests/wine-server.sh" run msiexec "/$1" "$2" /qn /l*v "$log" || status=$?
+  echo "msiexec /$1 $(basename "$2"): exit status $status; $(tr -d '\r' <"$log" |
+    grep 'Action ended .*: INSTALL\. Return value' | tail -1)"
+  return "$status"
+}
+property() { # name: its value in the Property table of the package checked
+  msiinfo export "$msi" Property | tr -d '\r' | awk -F '\t' -v name="$1" '$1 == name {print $2}'
+}
+check_msi() {
+  [[ $target == windows-* ]] || return 0
+  local name=gradebook-$version-$target arch=${target#windows-} file lower folder exe quoted
+  local shortcuts
+  msi=$dist/$name.msi
+  msiinfo suminfo "$msi" | grep -x "Template: ${arch/x86/Intel};1033" >/dev/null
+  test "$(property ALLUSERS)" = 1
+  test "$(property ProductName) $(property ProductVersion)" = "gradebook $version"
+  test -n "$(property Manufacturer)"
+  property ARPCOMMENTS | grep -x 'Copyright (c) .*, MIT License' >/dev/null
+  # The upgrade takes in this version, for the other CPU's package: VersionMin and
+  # VersionMax inclusive, 768, which wixl leaves out.
+  test "$(msiinfo export "$msi" Upgrade | tr -d '\r' |
+    awk -F '\t' '$7 == "WIX_UPGRADE_DETECTED" {print $2, $3, $5}')" = "0.0.0 $version 768"
+  # The zip's three files and nothing else, in a folder gradebook (msiextract names
+  # Program Files for 32-bit programs alone).
+  msiextract -C "$work/msi-$target" "$msi" | sed 's|^Program Files/||' | sort |
+    diff - <(cd "$work" && find "gradebook-$version-$target" -type f |
+      sed "s|^gradebook-$version-$target/|gradebook/|" | sort)
+  for file in gradebook.exe README.txt LICENSE.txt; do
+    cmp "$work/$name/$file" "$(find "$work/msi-$target" -name "$file")"
+  done
+  if [[ -z ${runs_here[$cpu]:-} ]]; then
+    echo "== $name.msi: not installed, this machine runs no $cpu code"
+    return 0
+  fi
+  export WINEPREFIX=$work/wine-msi-$target WINE=$runs
+  "$tests/wine-server.sh" start
+  # What is in the prefix, but for Windows Installer's own folder.
+  find "$WINEPREFIX/drive_c" ! -path '*/drive_c/windows/Installer' | sort >"$work/before"
+  # The same package as a lower version, another product.
+  lower=$work/gradebook-0.0.1-$target.msi
+  (cd "$work" && wixl -a "$arch" -D Arch="$arch" -D Version=0.0.1 -D Folder="$name" \
+    -D ProductCode=9D8E6F35-7B1C-4E2A-9F4D-3C5B7A1E0D62 -D Copyright=- \
+    -o "$lower" "$source_dir/packaging/gradebook.wxs")
+  msiexec_qn i "$lower"
+  test "$(entries)" = "gradebook 0.0.1"
+  msiexec_qn i "$msi"
+  test "$(entries)" = "gradebook $version"
+  if msiexec_qn i "$lower"; then exit 1; fi
+  # Refused by the launch condition, the package's only one, against a downgrade.
+  grep -q 'Action ended .*: LaunchConditions\. Return value [^1]' "$work/msiexec.log"
+  test "$(entries)" = "gradebook $version"
+  # Per machine, in Program Files as this CPU's programs see it.
+  folder=$("$tests/wine-server.sh" run cmd /c 'echo %ProgramFiles%\gradebook' | tr -d '\r')
+  exe=$("$tests/wine-server.sh" run winepath -u "$folder\gradebook.exe" | tr -d '\r')
+  cmp "$work/$name/gradebook.exe" "$exe"
+  # Quoted for the tests, which split the command as a shell does: Program Files.
+  printf -v quoted %q "$exe"
+  GRADEBOOK_CRLF=1 suite "$name.msi, installed under Wine" "$tests/wine-server.sh" run "$quoted"
+  # Wine puts a per-machine package's shortcuts into the user's Start menu, where
+  # Windows puts them into everyone's.
+  mapfile -t shortcuts < <(find "$WINEPREFIX/drive_c" -name 'Dziennik ocen.lnk')
+  test "${#shortcuts[@]}" = 1
+  strings -el "${shortcuts[0]}" >"$work/shortcut"
+  grep -qF 'cmd.exe' "$work/shortcut"
+  grep -qF "/k \"\"$folder\\gradebook.exe\"\"" "$work/shortcut"
+  msiexec_qn x "$msi"
+  test -z "$(entries)"
+  find "$WINEPREFIX/drive_c" ! -path '*/drive_c/windows/Installer' | sort |
+    diff "$work/before" -
+  "$tests/wine-server.sh" stop
+}
+targets_each check_msi
 
 # The page, opened from disk, and the site, served on 127.0.0.1, in Chromium, Firefox
 # ESR, WebKitGTK and Chromium 64 and 80, and as the oldest browsers it is for, against

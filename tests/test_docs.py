@@ -33,7 +33,8 @@ def markdown(text):
 
 
 def roff(text):
-    blocks = re.findall(r"^\.Bd -literal.*?\n(.*?)^\.Ed$", text, re.M | re.S)
+    """The literal blocks of an mdoc page (.Bd -literal) or of a man page (.EX)."""
+    blocks = re.findall(r"^\.(?:Bd -literal.*?|EX)\n(.*?)^\.(?:Ed|EE)$", text, re.M | re.S)
     escapes = {"\\&": "", "\\e": "\\", "\\-": "-"}
     return [re.sub(r"\\[&e-]", lambda m: escapes[m[0]], block) for block in blocks]
 
@@ -50,6 +51,7 @@ def indented(text):
 DOCUMENTS = [
     ("README.md", markdown, "> ", 1),
     ("doc/gradebook.1", roff, "", 4),
+    ("doc/gradebook.pl.1", roff, "", 4),
     ("doc/README-windows.txt", indented, "", 1),
 ]
 
