@@ -67,6 +67,10 @@ class Browser:
         """A mouse click in the middle of the element with that id."""
         raise NotImplementedError
 
+    def viewport(self, size):
+        """Makes the page's viewport (width, height) CSS px, or as it was with None."""
+        raise NotImplementedError
+
     def quit(self):
         raise NotImplementedError
 
@@ -97,6 +101,23 @@ class SeleniumBrowser(Browser):
     def click(self, element_id):
         from selenium.webdriver.common.by import By
         self.driver.find_element(By.ID, element_id).click()
+
+    def viewport(self, size):
+        # WebDriver sizes the window: by what its frame takes, measured.
+        if not hasattr(self, "window"):
+            self.window = self.driver.get_window_size()
+        if size is None:
+            self.driver.set_window_size(self.window["width"], self.window["height"])
+            return
+        width, height = size
+        for _ in range(3):
+            inner = self.driver.execute_script("return [innerWidth, innerHeight];")
+            if inner == [width, height]:
+                return
+            outer = self.driver.get_window_size()
+            self.driver.set_window_size(outer["width"] + width - inner[0],
+                                        outer["height"] + height - inner[1])
+        raise RuntimeError(f"the viewport cannot be made {width}x{height}: {inner}")
 
     def quit(self):
         try:
@@ -347,6 +368,11 @@ class FirefoxBrowser(Browser):
                                     "origin": {"type": "element", "element": element}},
                                    {"type": "pointerDown", "button": 0},
                                    {"type": "pointerUp", "button": 0}]})
+
+    def viewport(self, size):
+        self.send("browsingContext.setViewport", {
+            "context": self.context,
+            "viewport": size and {"width": size[0], "height": size[1]}})
 
     def quit(self):
         try:
