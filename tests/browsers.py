@@ -81,9 +81,6 @@ class SeleniumBrowser(Browser):
         self.stop = list(stop)  # what to end after the browser, last first
         driver.set_script_timeout(GUARD + 30)
 
-    def open(self, url):
-        self.driver.get(url)
-
     def call(self, function, *args):
         ok, value = self.driver.execute_async_script(ASYNC_CALL % function, *args)
         if not ok:
@@ -103,11 +100,15 @@ class SeleniumBrowser(Browser):
         self.driver.find_element(By.ID, element_id).click()
 
     def viewport(self, size):
-        # WebDriver sizes the window: by what its frame takes, measured.
+        # WebDriver sizes the window: by what its frame takes, measured. A window
+        # that cannot be made as narrow (WebKitGTK's MiniBrowser, some 450 px with
+        # its toolbar) gets the page's root element made that wide instead.
         if not hasattr(self, "window"):
             self.window = self.driver.get_window_size()
+        self.root_width = None
         if size is None:
             self.driver.set_window_size(self.window["width"], self.window["height"])
+            self._root()
             return
         width, height = size
         for _ in range(3):
@@ -117,7 +118,19 @@ class SeleniumBrowser(Browser):
             outer = self.driver.get_window_size()
             self.driver.set_window_size(outer["width"] + width - inner[0],
                                         outer["height"] + height - inner[1])
-        raise RuntimeError(f"the viewport cannot be made {width}x{height}: {inner}")
+        if inner[1] != height or inner[0] < width:
+            raise RuntimeError(f"the viewport cannot be made {width}x{height}: {inner}")
+        self.root_width = width
+        self._root()
+
+    def _root(self):
+        self.driver.execute_script("document.documentElement.style.width = arguments[0];",
+                                   f"{self.root_width}px" if self.root_width else "")
+
+    def open(self, url):
+        self.driver.get(url)
+        if getattr(self, "root_width", None):
+            self._root()
 
     def quit(self):
         try:

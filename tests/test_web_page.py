@@ -394,7 +394,8 @@ class Sessions(Driving):
                         const faults = [];
                         for (const [id, rect] of shown) {
                             if (rect.width < 48 || rect.height < 48 || rect.left < 0 ||
-                                    rect.right > document.documentElement.clientWidth) {
+                                    rect.right > Math.min(innerWidth,
+                                        document.documentElement.getBoundingClientRect().right)) {
                                 faults.push([id, rect.left, rect.width, rect.height]);
                             }
                         }
