@@ -4,8 +4,10 @@
 earlier commit, side by side in the same run: their sizes, raw and gzip'd;
 Lighthouse's mobile report on each, served uncompressed from 127.0.0.1; in
 headless Chromium from file://, the time from opening each to the whole first
-menu, on this machine and with the CPU slowed 4 times, and the time a paste of
-1,000 answers takes to be answered in full, as the native program answers them.
+menu, on this machine and with the CPU slowed 4 times, the time a paste of
+1,000 answers takes to be answered in full, as the native program answers them,
+and, around a paste of 10,000 answers (5,000 grades), its longest task, the
+longest the page waited for a turn, and the time of one answer before and after.
 
 Needs what tests/test_web_page.py needs: Debian's chromium, chromium-driver and
 python3-selenium, so run it from the top of the source tree with `/usr/bin/python3
@@ -17,6 +19,7 @@ import argparse
 import gzip
 import json
 import os
+import random
 import shutil
 import statistics
 import subprocess
@@ -26,13 +29,13 @@ from pathlib import Path
 
 from tests import browsers
 from tests import test_web_page as page  # the tests' own sessions and server
-from tests.dialogue import MENU_LINES
+from tests.dialogue import ADDED, INVALID, MENU, MENU_LINES, PROMPT
 
 ROOT = Path(__file__).resolve().parent.parent
 
-# The page before it was made smaller: its module fully instrumented by Asyncify,
-# optimised for speed and in base64 as it is.
-BEFORE = "0cae85c5995775762064c26d0c6dffdeb8fb04de"
+# The page before it worked through queued answers in turns: a long paste was
+# one long task.
+BEFORE = "5f6cfddaf91c1f952b20d9a60f2869a66e6614fe"
 LIGHTHOUSE = ROOT / "bench" / "node_modules" / ".bin" / "lighthouse"
 LAST_MENU_LINE = MENU_LINES[-1].decode()
 
@@ -71,6 +74,88 @@ document.getElementById("answer").dispatchEvent(new ClipboardEvent("paste",
         setTimeout(look, 1);
     }
 })();
+"""
+
+# The end of the transcript, its last `length` characters at most, whatever the
+# page's elements: reading the whole would cost more than an answer.
+TAIL = """
+function tail(length) {
+    const transcript = document.getElementById("transcript");
+    let node = transcript;
+    while (node.lastChild) node = node.lastChild;
+    const texts = document.createTreeWalker(transcript, NodeFilter.SHOW_TEXT);
+    texts.currentNode = node;
+    let text = node.nodeType === Node.TEXT_NODE ? node.data : "";
+    while (text.length < length && texts.previousNode()) text = texts.currentNode.data + text;
+    return text.slice(-length);
+}
+"""
+
+# One answer sent as the field sends it, until its reply is drawn: ms.
+ANSWER = TAIL + """
+const [answer, expected, done] = arguments;
+const field = document.getElementById("answer");
+const start = performance.now();
+field.value = answer;
+field.form.dispatchEvent(new Event("submit", {bubbles: true, cancelable: true}));
+(function look() {
+    if (tail(expected.length) === expected) {
+        requestAnimationFrame(() => done(performance.now() - start));
+    } else {
+        setTimeout(look, 1);
+    }
+})();
+"""
+
+# From a paste until its last reply is drawn: that time, the longest task
+# Chromium reports (only those over 50 ms are, 0 for none), the longest time
+# between two turns of a message loop of the page's own, all in ms, and whether
+# the transcript is the whole dialogue then.
+LONG_PASTE = TAIL + """
+const [text, expected, done] = arguments;
+const longest = {task: 0, wait: 0};
+let start, armed = Infinity;  // this script's own task is not counted
+const tasks = new PerformanceObserver((list) => {
+    for (const entry of list.getEntries()) {
+        if (entry.startTime > armed) longest.task = Math.max(longest.task, entry.duration);
+    }
+});
+const turns = new MessageChannel();
+let last, beating = true;
+turns.port1.onmessage = () => {
+    const now = performance.now();
+    longest.wait = Math.max(longest.wait, now - last);
+    last = now;
+    if (beating) turns.port2.postMessage(null);
+};
+const data = new DataTransfer();
+data.setData("text/plain", text);
+const end = expected.slice(-2000);
+function look() {
+    if (tail(end.length) === end) {
+        requestAnimationFrame(() => {
+            const time = performance.now() - start;
+            setTimeout(() => {
+                beating = false;
+                tasks.disconnect();
+                done([time, longest.task, longest.wait,
+                      document.getElementById("transcript").textContent === expected]);
+            }, 100);
+        });
+    } else {
+        setTimeout(look, 1);
+    }
+}
+// The paste in a task of its own, not in this script's.
+armed = performance.now();
+setTimeout(() => {
+    tasks.observe({entryTypes: ["longtask"]});
+    start = last = performance.now();
+    turns.port2.postMessage(null);
+    document.getElementById("answer").dispatchEvent(new ClipboardEvent("paste",
+        {clipboardData: data, bubbles: true, cancelable: true}));
+    look();
+}, 100);
 """
 
 # Lighthouse's figures: (label, category or audit, scale)
@@ -134,11 +219,31 @@ def lighthouse_runs(pages, runs):
     return results
 
 
+def long_paste(reference):
+    """10,000 answers that add 5,000 grades, and the transcript once all are
+    answered, checked against the native program's output."""
+    rng = random.Random(page.SEED + 3)
+    grades = [rng.choice(["1", "2.5", "3.75", "4.5", "5", "6"]) for _ in range(5000)]
+    menu, prompt, added = (text.decode() for text in (MENU, PROMPT, ADDED))
+    text = "".join(f"1\n{grade}\n" for grade in grades)
+    shown = menu + "".join(f"1\n{prompt}{grade}\n{added}{menu}" for grade in grades)
+    output = menu + (prompt + added + menu) * len(grades)
+    if page.native(text, reference) != output:
+        sys.exit("the native program does not answer the long paste as expected")
+    return text, shown
+
+
 def browser_runs(pages, reference, runs):
     """Each page's times, `runs` loads of each, taken in turn, in one browser."""
     lines = page.pasted_answers()
     text, expected = "".join(lines), page.transcripts(lines, reference)[-1]
-    times = {name: {"menu": [], "menu4x": [], "paste": []} for name in pages}
+    long_text, long_shown = long_paste(reference)
+    menu = MENU.decode()
+    answer = "x\n" + INVALID.decode() + menu  # at a menu, whatever came before
+    times = {name: {figure: [] for figure in ["menu", "menu4x", "paste", "answer before",
+                                              "long paste", "longest task", "longest wait",
+                                              "answer after"]}
+             for name in pages}
     with tempfile.TemporaryDirectory() as profile:
         browser = browsers.chromium(profile)
         try:
@@ -156,6 +261,20 @@ def browser_runs(pages, reference, runs):
                         if rate == 1:
                             times[name]["paste"].append(
                                 browser.execute_async_script(PASTE, text, expected))
+                            browser.get(path.resolve().as_uri())
+                            browser.execute_async_script(WAIT_FOR_FIRST_MENU)
+                            figures = times[name]
+                            figures["answer before"].append(
+                                browser.execute_async_script(ANSWER, "x", menu + answer))
+                            took, task, wait, whole = browser.execute_async_script(
+                                LONG_PASTE, long_text, menu + answer + long_shown[len(menu):])
+                            if not whole:
+                                sys.exit(f"{name}: the long paste's transcript is not the dialogue")
+                            figures["long paste"].append(took)
+                            figures["longest task"].append(task)
+                            figures["longest wait"].append(wait)
+                            figures["answer after"].append(
+                                browser.execute_async_script(ANSWER, "x", menu + answer))
         finally:
             browser.quit()
     return times
@@ -197,7 +316,13 @@ def main():
     times = browser_runs(pages, args.reference, args.runs)
     for label, figure in [("opening to the first menu, ms", "menu"),
                           ("the same, CPU 4x slower, ms", "menu4x"),
-                          ("1,000 pasted answers answered, ms", "paste")]:
+                          ("1,000 pasted answers answered, ms", "paste"),
+                          ("10,000 pasted answers answered, ms", "long paste"),
+                          ("the longest task during them (0: none over 50 ms), ms",
+                           "longest task"),
+                          ("the longest the page waited for a turn then, ms", "longest wait"),
+                          ("one answer before them, ms", "answer before"),
+                          ("one answer after them, ms", "answer after")]:
         rows.append((label, *(spread(times[name][figure]) for name in pages)))
 
     before = args.before_page or args.before[:12]

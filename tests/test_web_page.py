@@ -198,7 +198,7 @@ class Driving:
             document.getElementById("answer").dispatchEvent(paste);
             await new Promise((resolve) => setTimeout(resolve));
             return document.getElementById("transcript").textContent.length < whole;}""",
-            text, len(whole or ""))
+                                 text, len(whole or ""))
 
     def end_message(self):
         """What the page's live region says of the program's end, once it says it."""
@@ -257,7 +257,7 @@ class Driving:
                 if (texts.currentNode.data.trim()) last = texts.currentNode;
             }
             const range = document.createRange();
-            const at = last.data.replace(/\s+$/, "").length - 1;
+            const at = last.data.replace(/\\s+$/, "").length - 1;
             range.setStart(last, at);
             range.setEnd(last, at + 1);
             const character = range.getBoundingClientRect();
@@ -463,8 +463,8 @@ class Sessions(Driving):
                         HTMLAnchorElement.prototype.click = click;
                     }
                     const bytes = await new Response(saved[0]).arrayBuffer();
-                    return [saved[1], saved[0].type,
-                            new TextDecoder("utf-8", {fatal: true, ignoreBOM: true}).decode(bytes)];}""")
+                    const strict = new TextDecoder("utf-8", {fatal: true, ignoreBOM: true});
+                    return [saved[1], saved[0].type, strict.decode(bytes)];}""")
                 self.assertEqual(name, f"dziennik-ocen-{datetime.date.today().isoformat()}.txt")
                 self.assertEqual(kind, "text/plain;charset=utf-8")
                 self.assertEqual(text, shown)

@@ -46,8 +46,9 @@ let run = null; // the input and output of the run under way
 // The program's own words when it has added a grade: from then on, the run has
 // something to lose.
 const ADDED = "Dodano ocene \n";
-// A run works through answers queued ahead for this long (ms), then lets the page
-// draw and take input before it goes on.
+// A run works through answers queued ahead for about this long (ms), the time to
+// lay out what they wrote included, then lets the page draw and take input before
+// it goes on.
 const SLICE = 10;
 // The transcript is made of blocks of about this many characters, each cut at a
 // line's end: the browser lays out only the last one as output comes, and an
@@ -92,8 +93,11 @@ function show(text, className) {
     }
 }
 
-// The newest output in view: the transcript's end, and the field below it.
+// The newest output in view: the transcript's end, next to the field.
 function showEnd() {
+    if (transcript.scrollHeight > transcript.clientHeight) {
+        transcript.classList.add("full");
+    }
     transcript.scrollTop = transcript.scrollHeight;
 }
 
@@ -149,11 +153,14 @@ function startRun() {
         ended: false,
         wake: null,
         until: 0, // when the program lets the page have its turn
+        resumed: 0, // when it last went on
+        layout: 1, // the time laying out its output took, per time it ran
         graded: false,
         written: "", // the end of the output so far, where ADDED may begin
     };
     run = current;
     blocks.textContent = "";
+    transcript.classList.remove("full");
     newBlock();
     endMessage.textContent = "";
     restart.hidden = true;
@@ -184,10 +191,15 @@ function startRun() {
             return part;
         },
         wait: () => new Promise((resolve) => {
+            const ran = performance.now() - current.resumed;
             showQueued();
             showEnd();
+            if (ran > 1) {
+                current.layout = (performance.now() - current.resumed - ran) / ran;
+            }
             const resume = () => {
-                current.until = performance.now() + SLICE;
+                current.resumed = performance.now();
+                current.until = current.resumed + SLICE / (1 + current.layout);
                 resolve();
             };
             if (current.lines.length) {
