@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: MIT
 """Benchmark of the web build's page, gradebook.html, against the page of an
 earlier commit, side by side in the same run: their sizes, raw and gzip'd;
-Lighthouse's mobile report on each, served uncompressed from 127.0.0.1; in
+Lighthouse's mobile report on each, served uncompressed from 127.0.0.1 (as its
+site where it has one); in
 headless Chromium from file://, the time from opening each to the whole first
 menu, on this machine and with the CPU slowed 4 times, the time a paste of
 1,000 answers takes to be answered in full, as the native program answers them,
@@ -174,7 +175,7 @@ def earlier_page(commit):
     build/bench/web-COMMIT."""
     folder = ROOT / "build" / "bench" / f"web-{commit}"
     built = folder / "build-web" / "gradebook.html"
-    if not built.is_file():
+    if not (built.parent / "site").is_dir():
         shutil.rmtree(folder, ignore_errors=True)
         folder.mkdir(parents=True)
         archive = subprocess.run(["git", "-C", str(ROOT), "archive", commit],
@@ -183,6 +184,10 @@ def earlier_page(commit):
         for command in (["cmake", "--preset", "web"],
                         ["cmake", "--build", "--preset", "web", "--target", "page"]):
             subprocess.run(command, cwd=folder, check=True, stdout=subprocess.DEVNULL)
+        # and its site, where the commit has one
+        subprocess.run(["cmake", "--build", "--preset", "web", "--target", "site"], cwd=folder,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        (built.parent / "site").mkdir(exist_ok=True)
     return built
 
 
@@ -203,19 +208,26 @@ def lighthouse(url, profile):
 
 def lighthouse_runs(pages, runs):
     """Each page's Lighthouse figures, `runs` times, the pages taken in turn, served
-    uncompressed from 127.0.0.1."""
+    uncompressed from 127.0.0.1: as its site, with the manifest and worker it asks
+    for, where it was built with one (site/ beside it), or else alone."""
     with tempfile.TemporaryDirectory() as folder:
-        for name, path in pages.items():
-            shutil.copy(path, Path(folder) / f"{name}.html")
-        site = page.Site(folder)
+        sites = {}
         try:
+            for name, path in pages.items():
+                served = path.parent / "site"
+                if not (served / "index.html").is_file():
+                    served = Path(folder) / name
+                    served.mkdir()
+                    shutil.copy(path, served / "index.html")
+                sites[name] = page.Site(served)
             results = {name: [] for name in pages}
             for _ in range(runs):
                 for name in pages:
                     with tempfile.TemporaryDirectory() as profile:
-                        results[name].append(lighthouse(f"{site.url}{name}.html", profile))
+                        results[name].append(lighthouse(sites[name].url, profile))
         finally:
-            site.stop()
+            for site in sites.values():
+                site.stop()
     return results
 
 
