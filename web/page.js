@@ -51,9 +51,11 @@ const ADDED = "Dodano ocene \n";
 // it goes on.
 const SLICE = 10;
 // The transcript is made of blocks of about this many characters, each cut at a
-// line's end: the browser lays out only the last one as output comes, and an
-// answer after thousands costs what the first did.
+// line's end, in groups of GROUP blocks: the browser lays out only the last block
+// and goes through the last group as output comes, and an answer after thousands
+// costs what the first did.
 const BLOCK = 2000;
+const GROUP = 32;
 
 // The page's turn: a task of its own, after what the browser has waiting.
 const turns = [];
@@ -67,9 +69,14 @@ function nextTurn(then) {
 let block = null; // the transcript's last block
 let blockLength = 0;
 function newBlock() {
+    let group = blocks.lastChild;
+    if (!group || group.childNodes.length >= GROUP) {
+        group = document.createElement("div");
+        blocks.append(group);
+    }
     block = document.createElement("div");
     blockLength = 0;
-    blocks.append(block);
+    group.append(block);
 }
 
 function show(text, className) {
@@ -95,7 +102,8 @@ function show(text, className) {
 
 // The newest output in view: the transcript's end, next to the field.
 function showEnd() {
-    if (transcript.scrollHeight > transcript.clientHeight) {
+    if (!transcript.classList.contains("full") &&
+            transcript.scrollHeight > transcript.clientHeight) {
         transcript.classList.add("full");
     }
     transcript.scrollTop = transcript.scrollHeight;
@@ -156,7 +164,7 @@ function startRun() {
         resumed: 0, // when it last went on
         layout: 1, // the time laying out its output took, per time it ran
         graded: false,
-        written: "", // the end of the output so far, where ADDED may begin
+        written: "", // the end of the output so far, where ADDED may have begun
     };
     run = current;
     blocks.textContent = "";
@@ -212,11 +220,12 @@ function startRun() {
             const text = decoder.decode(data, { stream: true });
             show(text);
             if (!current.graded) {
-                current.written = (current.written + text).slice(-ADDED.length);
-                if (current.written.includes(ADDED)) {
+                const written = current.written + text;
+                if (written.includes(ADDED)) {
                     current.graded = true;
                     window.addEventListener("beforeunload", guard);
                 }
+                current.written = written.slice(1 - ADDED.length);
             }
         },
     };
@@ -277,6 +286,7 @@ field.addEventListener("keydown", (event) => {
 endButton.addEventListener("click", () => {
     controls.hidden = true;
     confirmEnd.hidden = false;
+    showEnd(); // the transcript has just shrunk
     document.getElementById("end-cancelled").focus();
 });
 document.getElementById("end-confirmed").addEventListener("click", endInput);
