@@ -191,8 +191,10 @@ def earlier_page(commit):
                         ["cmake", "--build", "--preset", "web", "--target", "page"]):
             subprocess.run(command, cwd=folder, check=True, stdout=subprocess.DEVNULL)
         # and its site, where the commit has one
-        subprocess.run(["cmake", "--build", "--preset", "web", "--target", "site"], cwd=folder,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if subprocess.run(["cmake", "--build", "--preset", "web", "--target", "site"],
+                          cwd=folder, stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL).returncode:
+            print(f"{commit}: no site built, its page is served alone", file=sys.stderr)
         (built.parent / "site").mkdir(exist_ok=True)
     return built
 
