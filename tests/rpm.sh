@@ -57,7 +57,7 @@ test "$(rpm -qp --qf '%{VERSION}' "$rpm")" = "$version"
 first=$(sed -n 's/^  \* //p' "$source_dir/packaging/changelog" | head -n 1)
 rpm -qp --changelog "$rpm" | sed -n 2p | grep -xF -- "- $first"
 
-# Installed into an empty root: the program, its manual page, README, changelog and
+# Installed into an empty root: the program, its manual pages, README, changelog and
 # licence, nothing else; with the C and C++ libraries it links, the suite runs it
 # there as a user's system would.
 root=$work/root
@@ -65,7 +65,8 @@ rpm -i --nodeps --root "$root" "$rpm"
 rpm --root "$root" -ql gradebook | diff - <(printf '%s\n' /usr/bin/gradebook \
   /usr/share/doc/gradebook /usr/share/doc/gradebook/CHANGELOG.md \
   /usr/share/doc/gradebook/README.md /usr/share/licenses/gradebook \
-  /usr/share/licenses/gradebook/LICENSE /usr/share/man/man1/gradebook.1.gz)
+  /usr/share/licenses/gradebook/LICENSE /usr/share/man/man1/gradebook.1.gz \
+  /usr/share/man/pl/man1/gradebook.1.gz)
 cmp "$root/usr/share/licenses/gradebook/LICENSE" "$source_dir/LICENSE"
 ldd "$root/usr/bin/gradebook" | grep -o '/[^ ]*' | while read -r library; do
   mkdir -p "$root$(dirname "$library")"
