@@ -72,6 +72,10 @@ class Browser:
         """A mouse click in the middle of the element with that id."""
         raise NotImplementedError
 
+    def viewport(self, size):
+        """Makes the page's viewport (width, height) CSS px, or as it was with None."""
+        raise NotImplementedError
+
     def quit(self):
         raise NotImplementedError
 
@@ -81,9 +85,6 @@ class SeleniumBrowser(Browser):
         self.driver = driver
         self.stop = list(stop)  # what to end after the browser, last first
         driver.set_script_timeout(GUARD + 30)
-
-    def open(self, url):
-        self.driver.get(url)
 
     def call(self, function, *args):
         ok, value = self.driver.execute_async_script(ASYNC_CALL % function, *args)
@@ -102,6 +103,39 @@ class SeleniumBrowser(Browser):
     def click(self, element_id):
         from selenium.webdriver.common.by import By
         self.driver.find_element(By.ID, element_id).click()
+
+    def viewport(self, size):
+        # WebDriver sizes the window: by what its frame takes, measured. A window
+        # that cannot be made as narrow (WebKitGTK's MiniBrowser, some 450 px with
+        # its toolbar) gets the page's root element made that wide instead.
+        if not hasattr(self, "window"):
+            self.window = self.driver.get_window_size()
+        self.root_width = None
+        if size is None:
+            self.driver.set_window_size(self.window["width"], self.window["height"])
+            self._root()
+            return
+        width, height = size
+        for _ in range(3):
+            inner = self.driver.execute_script("return [innerWidth, innerHeight];")
+            if inner == [width, height]:
+                return
+            outer = self.driver.get_window_size()
+            self.driver.set_window_size(outer["width"] + width - inner[0],
+                                        outer["height"] + height - inner[1])
+        if inner[1] != height or inner[0] < width:
+            raise RuntimeError(f"the viewport cannot be made {width}x{height}: {inner}")
+        self.root_width = width
+        self._root()
+
+    def _root(self):
+        self.driver.execute_script("document.documentElement.style.width = arguments[0];",
+                                   f"{self.root_width}px" if self.root_width else "")
+
+    def open(self, url):
+        self.driver.get(url)
+        if getattr(self, "root_width", None):
+            self._root()
 
     def quit(self):
         try:
@@ -352,6 +386,11 @@ class FirefoxBrowser(Browser):
                                     "origin": {"type": "element", "element": element}},
                                    {"type": "pointerDown", "button": 0},
                                    {"type": "pointerUp", "button": 0}]})
+
+    def viewport(self, size):
+        self.send("browsingContext.setViewport", {
+            "context": self.context,
+            "viewport": size and {"width": size[0], "height": size[1]}})
 
     def quit(self):
         try:

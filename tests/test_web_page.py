@@ -20,6 +20,7 @@ source tree, runs one engine from one origin.
 """
 
 import base64
+import datetime
 import functools
 import gzip
 import http.server
@@ -42,7 +43,10 @@ PAGE = os.environ.get("GRADEBOOK_PAGE")
 SITE = os.environ.get("GRADEBOOK_SITE")
 REFERENCE = os.environ.get("GRADEBOOK_REFERENCE")
 SEED = 2026
-ENDED = "Program zakończył działanie z kodem wyjścia {}."
+ENDED = "Program zakończył działanie. Kod wyjścia: {}."
+# A phone held upright, and the same with the on-screen keyboard up.
+PHONES = [(390, 844), (320, 568)]
+KEYBOARD_UP = (320, 300)
 ROOT = Path(__file__).resolve().parent.parent
 
 # The engines' own versions that stand for a browser of the README, checked as
@@ -198,6 +202,16 @@ class Driving:
     def open(self):
         self.browser.open(self.url)
         self.assertEqual(self.focused(), "answer")
+        # The region that says the run has ended is there, silent, from the start:
+        # one that appears with its words is seldom heard.
+        self.assertEqual(self.browser.call("""async () => {
+            const said = document.querySelector("[role=status]#end-message");
+            return said && !said.closest("[hidden]") && said.textContent;}"""), "")
+
+    def sized(self, size):
+        """The viewport `size` until the test's end."""
+        self.browser.viewport(size)
+        self.addCleanup(self.browser.viewport, None)
 
     def focused(self):
         return self.browser.call("async () => document.activeElement.id")
@@ -219,36 +233,101 @@ class Driving:
             self.fail(f"from {at} on, {shown[at:at + 60]!r} instead of "
                       f"{expected[at:at + 60]!r} (lengths {len(shown)}, {len(expected)})")
 
-    def paste(self, text):
+    def paste(self, text, whole=None):
+        """Pastes `text` into the field; with `whole`, the transcript at the end,
+        answers whether the page had its turn before the transcript was whole."""
         # The text set on the event's own clipboardData: Firefox gives the event an
         # empty copy of the one it is made with.
-        self.browser.call("""async (text) => {
+        return self.browser.call("""async (text, whole) => {
             const paste = new ClipboardEvent("paste",
                 {clipboardData: new DataTransfer(), bubbles: true, cancelable: true});
             paste.clipboardData.setData("text/plain", text);
-            document.getElementById("answer").dispatchEvent(paste);}""", text)
+            document.getElementById("answer").dispatchEvent(paste);
+            await new Promise((resolve) => setTimeout(resolve));
+            return document.getElementById("transcript").textContent.length < whole;}""",
+                                 text, len(whole or ""))
 
     def end_message(self):
-        """What the page says of the program's end, once it says it."""
+        """What the page's live region says of the program's end, once it says it."""
         return self.browser.call("""async () => {
-            const end = document.getElementById("end");
-            while (end.hidden) await new Promise((resolve) => setTimeout(resolve, 5));
-            return document.getElementById("end-message").textContent;}""")
+            const restart = document.getElementById("restart");
+            while (restart.hidden) await new Promise((resolve) => setTimeout(resolve, 5));
+            return document.querySelector("[role=status]").textContent;}""")
+
+    def end_message_now(self):
+        return self.browser.call(
+            "async () => document.querySelector('[role=status]').textContent")
+
+    def ended(self):
+        return self.browser.call(
+            "async () => !document.getElementById('restart').hidden")
+
+    def held(self, text):
+        """Puts `text` in the field, as typed, replacing what it holds."""
+        self.browser.call("""async () => {
+            const field = document.getElementById("answer");
+            field.value = "";
+            field.focus();}""")
+        self.browser.keys(text)
 
     def field_state(self):
         return self.browser.call("""async () => {
             const field = document.getElementById("answer");
             return [field.value, !field.disabled];}""")
 
-    def type_session(self, lines):
-        """Types each line, then checks the transcript after it."""
+    def type_session(self, lines, by="enter", after=None):
+        """Types each line and sends it by Enter or a click on Wyślij, then checks
+        the transcript, and `after()` if given, after it."""
         self.open()
         shown = transcripts(lines)
         self.wait_for(shown[0])
         for line, expected in zip(lines, shown[1:]):
-            self.browser.keys(line[:-1] + ENTER)
+            if by == "enter":
+                self.browser.keys(line[:-1] + ENTER)
+            else:
+                self.browser.keys(line[:-1])
+                self.browser.click("send")
             self.wait_for(expected)
+            if after:
+                after()
         return shown[-1]
+
+    def newest_in_view(self):
+        """Where the transcript's last character and the field lie, drawn, against
+        the transcript's visible box and the viewport: [] when both are in view."""
+        return self.browser.call("""async () => {
+            await new Promise((resolve) => requestAnimationFrame(() => setTimeout(resolve)));
+            const transcript = document.getElementById("transcript");
+            const texts = document.createTreeWalker(transcript, NodeFilter.SHOW_TEXT);
+            let last = null;
+            while (texts.nextNode()) {
+                if (texts.currentNode.data.trim()) last = texts.currentNode;
+            }
+            const range = document.createRange();
+            const at = last.data.replace(/\\s+$/, "").length - 1;
+            range.setStart(last, at);
+            range.setEnd(last, at + 1);
+            const character = range.getBoundingClientRect();
+            const field = document.getElementById("answer").getBoundingClientRect();
+            const box = transcript.getBoundingClientRect();
+            const height = window.visualViewport ? visualViewport.height : innerHeight;
+            const out = [];
+            if (character.top < box.top || character.bottom > box.bottom) {
+                out.push(["character", character.top, character.bottom, box.top, box.bottom]);
+            }
+            for (const [name, rect] of [["character", character], ["field", field]]) {
+                if (rect.top < 0 || rect.bottom > height) {
+                    out.push([name, rect.top, rect.bottom, "viewport", height]);
+                }
+            }
+            return out;}""")
+
+    def guarded(self):
+        """Whether a reload or closing the tab would ask first."""
+        return self.browser.call("""async () => {
+            const leaving = new Event("beforeunload", {cancelable: true});
+            window.dispatchEvent(leaving);
+            return leaving.defaultPrevented;}""")
 
 
 DOCUMENTED = [["1\n", "7\n", "4.5\n", "2\n", "4\n"], ["1 4.5\n", "3\n", "2\n", "4\n"],
@@ -307,8 +386,10 @@ class Sessions(Driving):
                     self.assertFalse(self.field_state()[1])
 
     def test_end_of_input_by_key_or_button_then_restart(self):
-        # What the field holds when the input ends is the input's last text.
-        for how, held in [("ctrl-d", ""), ("button", ""), ("ctrl-d", "1 7"), ("button", "2")]:
+        # What the field holds when the input ends is the input's last text. Ctrl-D
+        # ends it at once, the button only once confirmed; "no" goes back to the field.
+        for how, held in [("ctrl-d", ""), ("button", ""), ("ctrl-d", "1 7"), ("button", "2"),
+                          ("button, no, ctrl-d", "3")]:
             with self.subTest(how=how, held=held):
                 shown = self.type_session(["1\n", "5\n"])
                 self.browser.keys(held)
@@ -316,6 +397,15 @@ class Sessions(Driving):
                     self.browser.ctrl("d")
                 else:
                     self.browser.click("end-input")
+                    self.assertFalse(self.ended())
+                    self.assertEqual(self.field_state(), [held, True])
+                    if how == "button":
+                        self.browser.click("end-confirmed")
+                    else:
+                        self.browser.click("end-cancelled")
+                        self.assertEqual(self.focused(), "answer")
+                        self.assertEqual(self.field_state(), [held, True])
+                        self.browser.ctrl("d")
                 self.wait_for(shown + held + native("1\n5\n" + held)[len(native("1\n5\n")):])
                 self.assertEqual(self.end_message(), ENDED.format(0))
                 self.assertEqual(self.focused(), "restart")
@@ -325,6 +415,116 @@ class Sessions(Driving):
                     self.browser.click("restart")
                 self.wait_for(native(""))
                 self.assertEqual(self.focused(), "answer")
+                self.assertEqual(self.end_message_now(), "")
+
+    def test_focus_back_in_the_field_and_the_newest_output_in_view(self):
+        # Sent by Enter or by a tap on Wyślij, on a phone and with its keyboard up.
+        lines = ["1\n", "5\n", "x\n", "1\n", "2.5\n", "3\n", "2\n", "1\n", "6\n", "3\n"]
+
+        def after():
+            self.assertEqual(self.focused(), "answer")
+            self.assertEqual(self.newest_in_view(), [])
+        for by, size in [("enter", PHONES[1]), ("click", PHONES[1]), ("click", KEYBOARD_UP),
+                         ("enter", KEYBOARD_UP)]:
+            with self.subTest(by=by, size=size):
+                self.sized(size)
+                self.type_session(lines, by, after)
+
+    def test_controls_thumb_sized_and_apart(self):
+        # Every control on show at least 48 CSS px square, 8 px from any other, and
+        # within the page's width: while answering, confirming the end, and ended.
+        for size in PHONES:
+            for state in ["answering", "confirming", "ended"]:
+                with self.subTest(size=size, state=state):
+                    self.sized(size)
+                    self.open()
+                    self.wait_for(native(""))
+                    if state != "answering":
+                        self.browser.click("end-input")
+                    if state == "ended":
+                        self.browser.click("end-confirmed")
+                        self.end_message()
+                    self.assertEqual(self.browser.call("""async () => {
+                        const shown = [...document.querySelectorAll("button, input, a[href]")]
+                            .filter((control) => control.getClientRects().length)
+                            .map((control) => [control.id, control.getBoundingClientRect()]);
+                        const faults = [];
+                        for (const [id, rect] of shown) {
+                            if (rect.width < 48 || rect.height < 48 || rect.left < 0 ||
+                                    rect.right > Math.min(innerWidth,
+                                        document.documentElement.getBoundingClientRect().right)) {
+                                faults.push([id, rect.left, rect.width, rect.height]);
+                            }
+                        }
+                        shown.forEach(([id, a], i) => shown.slice(i + 1).forEach(([other, b]) => {
+                            const apart = Math.max(b.left - a.right, a.left - b.right,
+                                                   b.top - a.bottom, a.top - b.bottom);
+                            if (apart < 8) faults.push([id, other, apart]);
+                        }));
+                        return faults;}"""), [])
+
+    def test_decimal_comma_hint_then_the_answer_as_typed(self):
+        # The hint stands out while the field holds digit, comma, digit; what is sent
+        # is what was typed, and the program answers it as its own.
+        for typed, stands_out in [("4,5", True), ("1 4,5", True), ("12,25x", True),
+                                  ("4.5", False), ("4,", False), (",5", False), ("x,y", False)]:
+            with self.subTest(typed=typed):
+                lines = ["1\n", typed + "\n"]
+                shown = transcripts(lines)
+                self.open()
+                self.wait_for(shown[0])
+                self.browser.keys("1" + ENTER)
+                self.wait_for(shown[1])
+                self.assertFalse(self.hint_stands_out())
+                self.browser.keys(typed)
+                self.assertEqual(self.hint_stands_out(), stands_out)
+                self.browser.keys(ENTER)
+                self.wait_for(shown[2])
+                self.assertFalse(self.hint_stands_out())
+
+    def hint_stands_out(self):
+        """Whether the decimal hint is drawn bold, and said by the live region."""
+        bold, said = self.browser.call("""async () => [
+            getComputedStyle(document.getElementById("decimal")).fontWeight,
+            document.getElementById("decimal-said").textContent]""")
+        self.assertEqual(bool(said), int(bold) >= 600)
+        return bool(said)
+
+    def test_leaving_asks_once_a_grade_exists(self):
+        # Armed by the first grade added, not by a refused one; not once it has ended.
+        for lines, guarded in [([], False), (["1\n"], False), (["1\n", "7\n", "x\n"], False),
+                               (["2\n", "3\n"], False), (["1 5\n"], True),
+                               (["1\n", "7\n", "2\n", "3\n"], True),
+                               (["1\n", "5\n", "4\n"], False)]:
+            with self.subTest(lines=lines):
+                self.type_session(lines)
+                self.assertEqual(self.guarded(), guarded)
+
+    def test_saved_transcript_is_the_transcript(self):
+        # Saved while answering and once ended: UTF-8 text named with today's date.
+        for lines in [["1\n", "ó\n", "5\n", "3\n"], ["1\n", "ó\n", "5\n", "3\n", "4\n"]]:
+            with self.subTest(lines=lines):
+                shown = self.type_session(lines)
+                name, kind, text = self.browser.call("""async () => {
+                    const saved = [];
+                    const made = URL.createObjectURL;
+                    URL.createObjectURL = (blob) => { saved.push(blob); return made(blob); };
+                    const click = HTMLAnchorElement.prototype.click;
+                    HTMLAnchorElement.prototype.click = function () {
+                        saved.push(this.download);  // not to the machine's own folder
+                    };
+                    try {
+                        document.getElementById("save").click();
+                    } finally {
+                        URL.createObjectURL = made;
+                        HTMLAnchorElement.prototype.click = click;
+                    }
+                    const bytes = await new Response(saved[0]).arrayBuffer();
+                    const strict = new TextDecoder("utf-8", {fatal: true, ignoreBOM: true});
+                    return [saved[1], saved[0].type, strict.decode(bytes)];}""")
+                self.assertEqual(name, f"dziennik-ocen-{datetime.date.today().isoformat()}.txt")
+                self.assertEqual(kind, "text/plain;charset=utf-8")
+                self.assertEqual(text, shown)
 
     def test_answers_typed_ahead_are_read_in_turn(self):
         # Sent in one go, as when the page is busy between keys: the program cannot
@@ -344,7 +544,9 @@ class Sessions(Driving):
         shown = transcripts(lines)
         self.assertEqual(len(shown), 1001)
         self.open()
-        self.paste("".join(lines) + "1 2")  # the last line's start stays in the field
+        # The page has its turns while the program works through them; the last
+        # line's start stays in the field.
+        self.assertTrue(self.paste("".join(lines) + "1 2", shown[-1]))
         self.wait_for(shown[-1])
         self.assertEqual(self.field_state()[0], "1 2")
 

@@ -15,13 +15,17 @@
 "use strict";
 
 const transcript = document.getElementById("transcript");
+const blocks = document.getElementById("blocks");
 const form = document.getElementById("answer-form");
 const field = document.getElementById("answer");
 const sendButton = document.getElementById("send");
 const endButton = document.getElementById("end-input");
+const decimal = document.getElementById("decimal");
+const decimalSaid = document.getElementById("decimal-said");
 const queued = document.getElementById("queued");
-const end = document.getElementById("end");
-const exitStatus = document.getElementById("exit-status");
+const controls = document.getElementById("controls");
+const confirmEnd = document.getElementById("confirm-end");
+const endMessage = document.getElementById("end-message");
 const restart = document.getElementById("restart");
 const failed = document.getElementById("failed");
 const failure = document.getElementById("failure");
@@ -50,29 +54,69 @@ let program = null; // once compiled, the module of every run
 const encoder = new TextEncoder();
 let run = null; // the input and output of the run under way
 
-// What the program wrote and the lines it took gather here and are shown at once
-// when it waits or ends: until then the page could not draw anything anyway, and
-// drawing a long transcript after every write would take longer than the run.
-const unshown = document.createDocumentFragment();
+// The program's own words when it has added a grade: from then on, the run has
+// something to lose.
+const ADDED = "Dodano ocene \n";
+// A run works through answers queued ahead for about this long (ms), the time to
+// lay out what they wrote included, then lets the page draw and take input before
+// it goes on.
+const SLICE = 10;
+// The transcript is made of blocks of about this many characters, each cut at a
+// line's end, in groups of GROUP blocks: the browser lays out only the last block
+// and goes through the last group as output comes, and an answer after thousands
+// costs what the first did.
+const BLOCK = 2000;
+const GROUP = 32;
 
-function show(text, className = "") {
-    const last = unshown.lastChild;
+// The page's turn: a task of its own, after what the browser has waiting.
+const turns = [];
+const channel = new MessageChannel();
+channel.port1.onmessage = () => turns.shift()();
+function nextTurn(then) {
+    turns.push(then);
+    channel.port2.postMessage(null);
+}
+
+let block = null; // the transcript's last block
+let blockLength = 0;
+function newBlock() {
+    let group = blocks.lastChild;
+    if (!group || group.childNodes.length >= GROUP) {
+        group = document.createElement("div");
+        blocks.append(group);
+    }
+    block = document.createElement("div");
+    blockLength = 0;
+    group.append(block);
+}
+
+function show(text, className) {
     if (!text) {
         return;
-    } else if (className) {
+    }
+    if (blockLength >= BLOCK && block.lastChild.textContent.endsWith("\n")) {
+        newBlock();
+    }
+    blockLength += text.length;
+    const last = block.lastChild;
+    if (className) {
         const span = document.createElement("span");
         span.className = className;
         span.textContent = text;
-        unshown.append(span);
+        block.append(span);
     } else if (last && last.nodeType === Node.TEXT_NODE) {
         last.appendData(text);
     } else {
-        unshown.append(text);
+        block.append(text);
     }
 }
 
-function showNow() {
-    transcript.append(unshown); // which leaves it empty
+// The newest output in view: the transcript's end, next to the field.
+function showEnd() {
+    if (!transcript.classList.contains("full") &&
+            transcript.scrollHeight > transcript.clientHeight) {
+        transcript.classList.add("full");
+    }
     transcript.scrollTop = transcript.scrollHeight;
 }
 
@@ -82,21 +126,42 @@ function setInputEnabled(enabled) {
 
 function showQueued() {
     const count = run ? run.lines.length : 0;
-    queued.textContent = count ? `Czeka na odczyt: ${count}.` : "";
+    queued.textContent = count ? `Odpowiedzi w kolejce: ${count}.` : "";
+}
+
+// A decimal comma in the field: the hint that fractions take a full stop stands
+// out, and is said once. The answer goes to the program as typed all the same.
+function showDecimalHint() {
+    const comma = /\d,\d/.test(field.value);
+    if (comma !== decimal.classList.contains("warn")) {
+        decimal.classList.toggle("warn", comma);
+        decimalSaid.textContent = comma ? decimal.textContent : "";
+    }
 }
 
 // Queues text for the program; `ended` ends the input after it.
-function send(lines, ended = false) {
+function send(lines, ended) {
     if (!run || run.ended) {
         return;
     }
-    run.lines.push(...lines.filter((line) => line !== ""));
-    run.ended = ended;
+    for (const line of lines) {
+        if (line !== "") {
+            run.lines.push(line);
+        }
+    }
+    run.ended = Boolean(ended);
     showQueued();
     if (run.wake) {
         run.wake();
         run.wake = null;
     }
+}
+
+// A reload or closing the tab asks first while a run holds a grade.
+function guard(event) {
+    event.preventDefault();
+    event.returnValue = "Oceny z tego przebiegu przepadną.";
+    return event.returnValue;
 }
 
 function startRun() {
@@ -106,12 +171,25 @@ function startRun() {
         taking: new Uint8Array(0), // the rest of the line being read
         ended: false,
         wake: null,
+        until: 0, // when the program lets the page have its turn
+        resumed: 0, // when it last went on
+        layout: 1, // the time laying out its output took, per time it ran
+        graded: false,
+        written: "", // the end of the output so far, where ADDED may have begun
     };
     run = current;
-    transcript.textContent = unshown.textContent = "";
-    end.hidden = failed.hidden = failure.hidden = true;
+    blocks.textContent = "";
+    transcript.classList.remove("full");
+    newBlock();
+    endMessage.textContent = "";
+    restart.hidden = true;
+    failed.hidden = failure.hidden = true;
+    endButton.hidden = false;
+    confirmEnd.hidden = true;
+    controls.hidden = false;
     setInputEnabled(true);
     field.value = "";
+    showDecimalHint();
     showQueued();
     field.focus();
 
@@ -121,9 +199,11 @@ function startRun() {
                 if (current.lines.length === 0) {
                     return current.ended ? new Uint8Array(0) : null;
                 }
+                if (performance.now() > current.until) {
+                    return null; // the page's turn, then this read again
+                }
                 const line = current.lines.shift();
                 show(line, "answer");
-                showQueued();
                 current.taking = encoder.encode(line);
             }
             const part = current.taking.subarray(0, max);
@@ -131,10 +211,35 @@ function startRun() {
             return part;
         },
         wait: () => new Promise((resolve) => {
-            showNow();
-            current.wake = resolve;
+            const ran = performance.now() - current.resumed;
+            showQueued();
+            showEnd();
+            if (ran > 1) {
+                current.layout = (performance.now() - current.resumed - ran) / ran;
+            }
+            const resume = () => {
+                current.resumed = performance.now();
+                current.until = current.resumed + SLICE / (1 + current.layout);
+                resolve();
+            };
+            if (current.lines.length) {
+                nextTurn(resume);
+            } else {
+                current.wake = resume;
+            }
         }),
-        write: (data) => show(decoder.decode(data, { stream: true })),
+        write(data) {
+            const text = decoder.decode(data, { stream: true });
+            show(text);
+            if (!current.graded) {
+                const written = current.written + text;
+                if (written.includes(ADDED)) {
+                    current.graded = true;
+                    window.addEventListener("beforeunload", guard);
+                }
+                current.written = written.slice(1 - ADDED.length);
+            }
+        },
     };
 
     // A failure to start or to run is told in the page's words, its detail below.
@@ -147,38 +252,85 @@ function startRun() {
         })
         .then((status) => {
             show(decoder.decode());
-            showNow();
             run = null;
+            window.removeEventListener("beforeunload", guard);
             setInputEnabled(false);
             showQueued();
-            exitStatus.textContent = status;
-            exitStatus.parentNode.hidden = status === null;
+            confirmEnd.hidden = true;
+            controls.hidden = false;
+            endButton.hidden = true;
+            restart.hidden = false;
             failed.hidden = failure.hidden = status !== null;
-            end.hidden = false;
-            transcript.scrollTop = transcript.scrollHeight; // it has just shrunk
+            if (status !== null) {
+                endMessage.textContent = "Program zakończył działanie. ";
+                const detail = document.createElement("span");
+                detail.className = "detail";
+                detail.textContent = `Kod wyjścia: ${status}.`;
+                endMessage.append(detail);
+            }
+            showEnd(); // the transcript has just shrunk
             restart.focus();
         });
 }
 
+// The buttons never take the focus from the field on a tap, so the on-screen
+// keyboard stays up; after any answer the field has the focus.
+for (const button of [sendButton, endButton]) {
+    button.addEventListener("mousedown", (event) => event.preventDefault());
+}
 form.addEventListener("submit", (event) => {
     event.preventDefault();
     send([field.value + "\n"]);
     field.value = "";
+    showDecimalHint();
+    field.focus();
 });
+field.addEventListener("input", showDecimalHint);
 
-// Ctrl-D ends the input, after what the field holds, as on a console.
+// Ctrl-D ends the input at once, after what the field holds, as on a console; the
+// button asks first.
 function endInput() {
     send([field.value], true);
     field.value = "";
-    field.focus();
+    showDecimalHint();
+    confirmEnd.hidden = true;
+    controls.hidden = false;
 }
 field.addEventListener("keydown", (event) => {
     if (event.ctrlKey && !event.altKey && !event.metaKey && event.key.toLowerCase() === "d") {
         event.preventDefault();
         endInput();
+        field.focus();
     }
 });
-endButton.addEventListener("click", endInput);
+endButton.addEventListener("click", () => {
+    controls.hidden = true;
+    confirmEnd.hidden = false;
+    showEnd(); // the transcript has just shrunk
+    document.getElementById("end-cancelled").focus();
+});
+document.getElementById("end-confirmed").addEventListener("click", endInput);
+document.getElementById("end-cancelled").addEventListener("click", () => {
+    confirmEnd.hidden = true;
+    controls.hidden = false;
+    field.focus();
+});
+
+// The transcript as a text file, exactly as it reads, named with today's date.
+document.getElementById("save").addEventListener("click", () => {
+    const now = new Date();
+    const day = [now.getFullYear(), now.getMonth() + 1, now.getDate()]
+        .map((part) => String(part).padStart(2, "0")).join("-");
+    const link = document.createElement("a");
+    link.href = URL.createObjectURL(new Blob([transcript.textContent],
+                                             { type: "text/plain;charset=utf-8" }));
+    link.download = `dziennik-ocen-${day}.txt`;
+    link.hidden = true;
+    document.body.append(link);
+    link.click();
+    link.remove();
+    setTimeout(() => URL.revokeObjectURL(link.href), 1000);
+});
 
 // A field holds one line: pasted lines are sent in turn, the last one's start
 // stays in the field.
@@ -193,7 +345,14 @@ field.addEventListener("paste", (event) => {
     const lines = whole.split(/\r\n|\r|\n/);
     field.value = lines.pop();
     send(lines.map((line) => line + "\n"));
+    showDecimalHint();
 });
+
+// With the on-screen keyboard coming up where the page does not shrink for it,
+// the end of the transcript back in view.
+if (window.visualViewport) {
+    window.visualViewport.addEventListener("resize", showEnd);
+}
 
 restart.addEventListener("click", startRun);
 // Where there is no WebAssembly, the script before this one has said so instead.
