@@ -491,6 +491,12 @@ class DevToolsBrowser(Browser):
         message = json.loads(await self.socket.recv())
         if "id" not in message:
             self.events.append(message["method"])
+            if message["method"] == "Page.javascriptDialogOpening":
+                # The page asking before it is left: leave, as the other drivers do.
+                self.next_id += 1
+                await self.socket.send(json.dumps({
+                    "id": self.next_id, "method": "Page.handleJavaScriptDialog",
+                    "params": {"accept": True}}))
         return message
 
     async def _command(self, method, params):
@@ -557,6 +563,14 @@ class DevToolsBrowser(Browser):
         for kind in ["mouseMoved", "mousePressed", "mouseReleased"]:
             self.send("Input.dispatchMouseEvent", {"type": kind, "x": x, "y": y,
                                                    "button": "left", "clickCount": 1})
+
+    def viewport(self, size):
+        if size is None:
+            self.send("Emulation.clearDeviceMetricsOverride", {})
+        else:
+            self.send("Emulation.setDeviceMetricsOverride", {
+                "width": size[0], "height": size[1], "deviceScaleFactor": 0,
+                "mobile": False})
 
     def quit(self):
         try:
