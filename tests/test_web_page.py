@@ -466,22 +466,21 @@ class Sessions(Driving):
                         return faults;}"""), [])
 
     def test_decimal_comma_hint_then_the_answer_as_typed(self):
-        # The hint stands out while the field holds digit, comma, digit; what is sent
+        # The hint stands out while the field holds digit, comma, digit, and the
+        # transcript it takes room from still shows its end, on a phone; what is sent
         # is what was typed, and the program answers it as its own.
+        self.sized(PHONES[1])
+        asked = ["1\n", "5\n", "2\n", "1\n"]  # enough output to fill the transcript
         for typed, stands_out in [("4,5", True), ("1 4,5", True), ("12,25x", True),
                                   ("4.5", False), ("4,", False), (",5", False), ("x,y", False)]:
             with self.subTest(typed=typed):
-                lines = ["1\n", typed + "\n"]
-                shown = transcripts(lines)
-                self.open()
-                self.wait_for(shown[0])
-                self.browser.keys("1" + ENTER)
-                self.wait_for(shown[1])
+                self.type_session(asked)
                 self.assertFalse(self.hint_stands_out())
                 self.browser.keys(typed)
                 self.assertEqual(self.hint_stands_out(), stands_out)
+                self.assertEqual(self.newest_in_view(), [])
                 self.browser.keys(ENTER)
-                self.wait_for(shown[2])
+                self.wait_for(transcripts(asked + [typed + "\n"])[-1])
                 self.assertFalse(self.hint_stands_out())
 
     def hint_stands_out(self):

@@ -136,8 +136,15 @@ function showQueued() {
 function showDecimalHint() {
     const comma = /\d,\d/.test(field.value);
     if (comma !== decimal.classList.contains("warn")) {
+        // The hint takes more room than before or less, and the transcript less or
+        // more: its end stays in view if it was.
+        const atEnd = transcript.scrollTop + transcript.clientHeight >=
+                      transcript.scrollHeight - 1;
         decimal.classList.toggle("warn", comma);
         decimalSaid.textContent = comma ? decimal.textContent : "";
+        if (atEnd) {
+            showEnd();
+        }
     }
 }
 
