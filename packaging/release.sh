@@ -220,25 +220,25 @@ rpm_changelog() { # < Debian changelog
         substr(line, 1, index(line, ">  ")), version, body
     }' | sed 's/%/%%/g'
 }
-write_spec() { # file
-  local spec summary
+write_rpm_recipe() { # file
+  local recipe summary
   summary=$(sed -n 's/^CMAKE_PROJECT_DESCRIPTION:STATIC=//p' "$builds"/*/CMakeCache.txt |
     head -n 1)
-  spec=$(<"$source_dir/packaging/gradebook.spec.in")
-  spec=${spec//@VERSION@/"$version"}
-  spec=${spec//@SUMMARY@/"$summary"}
-  spec=${spec//@DESCRIPTION@/"$description"}
-  spec=${spec//@CHANGELOG@/"$(rpm_changelog <"$source_dir/packaging/changelog")"}
+  recipe=$(<"$source_dir/packaging/gradebook.spec.in")
+  recipe=${recipe//@VERSION@/"$version"}
+  recipe=${recipe//@SUMMARY@/"$summary"}
+  recipe=${recipe//@DESCRIPTION@/"$description"}
+  recipe=${recipe//@CHANGELOG@/"$(rpm_changelog <"$source_dir/packaging/changelog")"}
   mkdir -p "$(dirname "$1")"
-  printf '%s\n' "$spec" >"$1"
+  printf '%s\n' "$recipe" >"$1"
 }
 
 # The source package: the source tree without build trees, releases, git's files,
 # the benchmark's and the tests' npm packages or what editors and Python leave
-# behind, and the RPM's spec, made anew (so a spec from an unpacked source package
-# is left out).
+# behind, and the RPM's build recipe, made anew (so one from an unpacked source
+# package is left out).
 name=gradebook-$version-source
-write_spec "$stage/rpm/$name/gradebook.spec"
+write_rpm_recipe "$stage/rpm/$name/gradebook.spec"
 excludes=(--anchored --exclude=./.git --exclude='./build*' --exclude=./dist
   --exclude=./CMakeUserPresets.json --exclude=./bench/node_modules
   --exclude=./tests/node_modules --exclude=./gradebook.spec)

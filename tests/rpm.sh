@@ -46,7 +46,7 @@ done <"$work/rpms"
 echo "rpm: two builds made the same bytes: $(tr '\n' ' ' <"$work/rpms")"
 rpm=$(echo "$top"/RPMS/*/"gradebook-$version-1."*.rpm)
 
-# rpmlint on the package and on its spec as the source package holds it.
+# rpmlint on the package and on its build recipe as the source package holds it.
 tar -xzf "$source_package" -C "$work" --wildcards '*/gradebook.spec'
 rpmlint --config "$source_dir/packaging/rpmlint.toml" "$rpm" \
   "$work/gradebook-$version-source/gradebook.spec" | tee "$work/rpmlint.log"
