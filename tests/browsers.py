@@ -286,6 +286,7 @@ class FirefoxBrowser(Browser):
                                                 ping_interval=None)
             self.socket = self._wait(connect())
             self.send("session.new", {"capabilities": {}})
+            self.send("session.subscribe", {"events": ["browsingContext.userPromptOpened"]})
             tree = self.send("browsingContext.getTree", {})
             self.context = tree["contexts"][0]["context"]
         except BaseException:
@@ -315,8 +316,15 @@ class FirefoxBrowser(Browser):
         self.next_id += 1
         number = self.next_id
         await self.socket.send(json.dumps({"id": number, "method": method, "params": params}))
-        while True:  # events, which nothing here asks for, are passed over
+        while True:  # events, but for a prompt, are passed over
             message = json.loads(await self.socket.recv())
+            if message.get("method") == "browsingContext.userPromptOpened":
+                # The page asking before it is left: leave. Newer Firefox does so of
+                # itself; ESR 140 would hold the navigation for ever.
+                self.next_id += 1
+                await self.socket.send(json.dumps({
+                    "id": self.next_id, "method": "browsingContext.handleUserPrompt",
+                    "params": {"context": message["params"]["context"], "accept": True}}))
             if message.get("id") == number:
                 if message.get("type") == "error":
                     raise RuntimeError(f"{method}: {message.get('error')}: "
