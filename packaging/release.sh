@@ -205,8 +205,9 @@ pack_row() {
 }
 targets_each pack_row
 
-# The RPM's spec: packaging/gradebook.spec.in with the version, the project's
-# summary, the description and the changelog's entries in RPM's form, newest first.
+# The RPM's build recipe: packaging/gradebook.rpm.in with the version, the
+# project's summary, the description and the changelog's entries in RPM's form,
+# newest first.
 rpm_changelog() { # < Debian changelog
   awk '
     /^[a-z0-9][a-z0-9.+-]* \(/ { version = substr($2, 2, length($2) - 2); body = ""; next }
@@ -224,7 +225,7 @@ write_rpm_recipe() { # file
   local recipe summary
   summary=$(sed -n 's/^CMAKE_PROJECT_DESCRIPTION:STATIC=//p' "$builds"/*/CMakeCache.txt |
     head -n 1)
-  recipe=$(<"$source_dir/packaging/gradebook.spec.in")
+  recipe=$(<"$source_dir/packaging/gradebook.rpm.in")
   recipe=${recipe//@VERSION@/"$version"}
   recipe=${recipe//@SUMMARY@/"$summary"}
   recipe=${recipe//@DESCRIPTION@/"$description"}
