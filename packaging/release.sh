@@ -33,10 +33,9 @@ source "$source_dir/packaging/targets.sh"
 
 # The version and date of the changelog's newest entry, which configuring checks
 # against the project's version.
-newest=$(cmake -DCHANGELOG="$source_dir/packaging/changelog" \
-  -P "$source_dir/cmake/debian-changelog.cmake")
-read -r version changelog_epoch <<<"$newest"
-export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$changelog_epoch}
+changelog=$source_dir/packaging/changelog
+version=$(dpkg-parsechangelog -l "$changelog" -S Version)
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(dpkg-parsechangelog -l "$changelog" -S Timestamp)}
 
 # One optimised build per program, from scratch, without the tests.
 build() { # build folder, CMake options
@@ -208,18 +207,22 @@ targets_each pack_row
 # The RPM's build recipe: packaging/gradebook.rpm.in with the version, the
 # project's summary, the description and the changelog's entries in RPM's form,
 # newest first.
-rpm_changelog() { # < Debian changelog
-  awk '
-    /^[a-z0-9][a-z0-9.+-]* \(/ { version = substr($2, 2, length($2) - 2); body = ""; next }
-    /^  \* / { body = body "- " substr($0, 5) "\n"; next }
-    /^    / { body = body "  " substr($0, 5) "\n"; next }
-    /^ -- / {
-      line = substr($0, 5)
-      split(substr(line, index(line, ">  ") + 3), date, /[ ,]+/)
+rpm_changelog() {
+  dpkg-parsechangelog -l "$changelog" --all --format rfc822 | awk '
+    function entry() {
+      if (!version) return
       if (entries++) printf "\n"
-      printf "* %s %s %s %s %s - %s-1\n%s", date[1], date[3], date[2], date[4],
-        substr(line, 1, index(line, ">  ")), version, body
-    }' | sed 's/%/%%/g'
+      printf "* %s %s %s %s %s - %s-1\n%s", date[2], date[4], date[3], date[5],
+        maintainer, version, body
+      version = body = ""
+    }
+    /^Version: / { version = $2 }
+    /^Maintainer: / { maintainer = substr($0, 13) }
+    /^Date: / { split($0, date, /[ ,]+/) }
+    /^   \* / { body = body "- " substr($0, 6) "\n" }
+    /^     / { body = body "  " substr($0, 6) "\n" }
+    /^$/ { entry() }
+    END { entry() }' | sed 's/%/%%/g'
 }
 write_rpm_recipe() { # file
   local recipe summary
@@ -229,7 +232,7 @@ write_rpm_recipe() { # file
   recipe=${recipe//@VERSION@/"$version"}
   recipe=${recipe//@SUMMARY@/"$summary"}
   recipe=${recipe//@DESCRIPTION@/"$description"}
-  recipe=${recipe//@CHANGELOG@/"$(rpm_changelog <"$source_dir/packaging/changelog")"}
+  recipe=${recipe//@CHANGELOG@/"$(rpm_changelog)"}
   mkdir -p "$(dirname "$1")"
   printf '%s\n' "$recipe" >"$1"
 }

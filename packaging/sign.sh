@@ -46,8 +46,7 @@ case $(realpath "$key")/ in
   exit 1
   ;;
 esac
-read -r version _ < <(cmake -DCHANGELOG="$source_dir/packaging/changelog" \
-  -P "$source_dir/cmake/debian-changelog.cmake")
+version=$(dpkg-parsechangelog -l "$source_dir/packaging/changelog" -S Version)
 # A trusted comment of the release alone, without minisign's time stamp: Ed25519
 # signatures are deterministic, so the same key gives the same bytes.
 minisign -S -s "$key" -m "$dist/SHA256SUMS" -x "$dist/SHA256SUMS.minisig" \

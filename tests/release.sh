@@ -15,8 +15,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 # shellcheck source=packaging/targets.sh
 source "$source_dir/packaging/targets.sh"
-read -r version _ < <(cmake -DCHANGELOG="$source_dir/packaging/changelog" \
-  -P "$source_dir/cmake/debian-changelog.cmake")
+version=$(dpkg-parsechangelog -l "$source_dir/packaging/changelog" -S Version)
 
 cd "$dist"
 sha256sum --check --quiet SHA256SUMS

@@ -14,8 +14,7 @@ source_dir=$(dirname "$tests")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 chmod 755 "$work"
-read -r version _ < <(cmake -DCHANGELOG="$source_dir/packaging/changelog" \
-  -P "$source_dir/cmake/debian-changelog.cmake")
+version=$(dpkg-parsechangelog -l "$source_dir/packaging/changelog" -S Version)
 cp "$1" "$work/"
 source_package=$work/$(basename "$1")
 
