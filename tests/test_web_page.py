@@ -199,6 +199,8 @@ def pasted_answers():
 class Driving:
     """What a person does to the page, in the browser `self.browser`, at `self.url`."""
 
+    drives_a_browser = True
+
     def open(self):
         self.browser.open(self.url)
         self.assertEqual(self.focused(), "answer")
