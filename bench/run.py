@@ -14,7 +14,7 @@ import subprocess
 import sys
 from pathlib import Path
 
-from tests import session
+from harness import session
 
 ROOT = Path(__file__).resolve().parent.parent
 PLANS = {  # timed sizes, sizes for memory alone, hyperfine's runs

@@ -28,9 +28,9 @@ import sys
 import tempfile
 from pathlib import Path
 
-from tests import browsers
+import browsers
 from tests import test_web_page as page  # the tests' own sessions and server
-from tests.dialogue import ADDED, INVALID, MENU, MENU_LINES, PROMPT
+from harness.dialogue import ADDED, INVALID, MENU, MENU_LINES, PROMPT
 
 ROOT = Path(__file__).resolve().parent.parent
 

@@ -17,8 +17,8 @@ set(CMAKE_CXX_COMPILER_TARGET wasm32-wasi)
 # without them.
 set(CMAKE_CXX_FLAGS_INIT -fno-exceptions)
 
-# The tests start the program under Node, through tests/run-wasi, with the page's
+# The tests start the program under Node, through harness/run-wasi, with the page's
 # own glue, web/wasi.js.
-get_filename_component(launcher "${CMAKE_CURRENT_LIST_DIR}/../tests/run-wasi" ABSOLUTE)
+get_filename_component(launcher "${CMAKE_CURRENT_LIST_DIR}/../harness/run-wasi" ABSOLUTE)
 set(CMAKE_CROSSCOMPILING_EMULATOR "${launcher}" CACHE FILEPATH
   "Command that runs a wasm32-wasi program")

@@ -245,7 +245,7 @@ name=gradebook-$version-source
 write_rpm_recipe "$stage/rpm/$name/gradebook.spec"
 excludes=(--anchored --exclude=./.git --exclude='./build*' --exclude=./dist
   --exclude=./CMakeUserPresets.json --exclude=./bench/node_modules
-  --exclude=./tests/node_modules --exclude=./gradebook.spec)
+  --exclude=./browsers/node_modules --exclude=./gradebook.spec)
 case $dist/ in "$source_dir"/*) excludes+=("--exclude=./${dist#"$source_dir"/}") ;; esac
 tar --create --format=gnu --sort=name --owner=0 --group=0 --numeric-owner \
   --mtime="@$SOURCE_DATE_EPOCH" --mode=u+rw,go-w,a+rX "${excludes[@]}" \

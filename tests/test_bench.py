@@ -1,6 +1,6 @@
 # SPDX-FileCopyrightText: 2026 The gradebook authors
 # SPDX-License-Identifier: MIT
-"""Tests of what the benchmark relies on: that the program flushes where tests/session.py
+"""Tests of what the benchmark relies on: that the program flushes where harness/session.py
 expects for its sessions, and bench/flush_reference, which replays their output.
 
 The benchmark compares the program's time with the reference's, so both must write
@@ -19,8 +19,8 @@ import unittest
 from array import array
 from pathlib import Path
 
-from tests import session
-from tests.dialogue import LISTING, listing
+from harness import session
+from harness.dialogue import LISTING, listing
 from tests.test_dialogue import COMMAND, DialogueCase
 
 REFERENCE = os.environ.get("FLUSH_REFERENCE",

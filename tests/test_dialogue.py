@@ -21,8 +21,8 @@ import tempfile
 import time
 import unittest
 
-from tests.dialogue import (ADDED, INVALID, MENU, NO_GRADES, OUT_OF_RANGE, PROMPT, average,
-                            listing)
+from harness.dialogue import (ADDED, INVALID, MENU, NO_GRADES, OUT_OF_RANGE, PROMPT,
+                              average, listing)
 
 if not os.environ.get("GRADEBOOK"):
     # Every test needs it: one line and out, rather than a failed import per file.

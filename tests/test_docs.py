@@ -17,7 +17,7 @@ import tempfile
 import unittest
 from pathlib import Path
 
-from tests.dialogue import ADDED, INVALID, MENU_LINES, OUT_OF_RANGE, PROMPT
+from harness.dialogue import ADDED, INVALID, MENU_LINES, OUT_OF_RANGE, PROMPT
 from tests.test_dialogue import COMMAND, TIMEOUT, DialogueCase, as_lf
 
 ROOT = Path(__file__).resolve().parent.parent

@@ -2,14 +2,14 @@
 # SPDX-License-Identifier: MIT
 """Seeded random sessions of what people and scripts really type, each run to the
 end of its input: the program must write exactly what the model of the dialogue
-in tests/dialogue.py writes (so every listing holds exactly the grades it confirmed, as
+in harness/dialogue.py writes (so every listing holds exactly the grades it confirmed, as
 they were read), end with status 0 and write nothing to standard error."""
 
 import random
 import sys
 import unittest
 
-from tests.dialogue import model
+from harness.dialogue import model
 from tests.test_dialogue import DialogueCase, run
 
 SEED = 2026

@@ -1,7 +1,7 @@
 # SPDX-FileCopyrightText: 2026 The gradebook authors
 # SPDX-License-Identifier: MIT
 """The web build's page in Chromium, Firefox ESR and WebKitGTK, and in Chromium 64
-and 80 (tests/browsers.py), each from disk (the one-file page, file://) and from the
+and 80 (browsers/__init__.py), each from disk (the one-file page, file://) and from the
 site served on 127.0.0.1; and again in some of them with what older browsers lack
 deleted (OLDER), so that every browser the README names is stood for.
 
@@ -36,8 +36,8 @@ import unittest
 from pathlib import Path
 from concurrent.futures import ThreadPoolExecutor
 
-from tests import browsers
-from tests.browsers import ENTER, GUARD
+import browsers
+from browsers import ENTER, GUARD
 
 PAGE = os.environ.get("GRADEBOOK_PAGE")
 SITE = os.environ.get("GRADEBOOK_SITE")
@@ -587,9 +587,9 @@ class Contents(unittest.TestCase):
 
     def test_scripts_parse_as_es2017(self):
         # The first script tells a browser without WebAssembly so, which may be of
-        # any age; acorn, from tests/package.json, parses as the given edition.
-        acorn = ROOT / "tests" / "node_modules" / "acorn"
-        self.assertTrue(acorn.is_dir(), "acorn is not installed: run `npm ci` in tests/")
+        # any age; acorn, from browsers/package.json, parses as the given edition.
+        acorn = ROOT / "browsers" / "node_modules" / "acorn"
+        self.assertTrue(acorn.is_dir(), "acorn is not installed: run `npm ci` in browsers/")
         scripts = re.findall(r"<script(?![^>]*\btype=)[^>]*>(.*?)</script>", self.page, re.S)
         worker = Path(SITE or "", "sw.js")
         checks = ([("the check for WebAssembly", scripts[0], 5)]

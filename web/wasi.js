@@ -13,7 +13,7 @@
 "use strict";
 
 // Runs one instance of `module` to its end and resolves to its exit status.
-// `terminal` is the page's side (or the tests' under Node, tests/run-wasi.mjs):
+// `terminal` is the page's side (or the tests' under Node, harness/run-wasi.mjs):
 //   read(max)   the next input, at most `max` bytes: a Uint8Array, empty at the
 //               end of input, null while there is none yet, or a WASI error number;
 //   wait()      a promise that settles when read() may have something;

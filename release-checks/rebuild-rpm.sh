@@ -6,11 +6,10 @@
 # but for the exceptions of packaging/rpmlint.toml; installed with rpm into an
 # empty root, its files, version and changelog; and the whole suite run on the
 # program installed there. Run as root (CI does).
-# Usage: tests/rpm.sh gradebook-VERSION-source.tar.gz
+# Usage: release-checks/rebuild-rpm.sh gradebook-VERSION-source.tar.gz
 set -euo pipefail
 export LC_ALL=C
-tests=$(cd "$(dirname "$0")" && pwd)
-source_dir=$(dirname "$tests")
+source_dir=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 chmod 755 "$work"
@@ -72,7 +71,7 @@ ldd "$root/usr/bin/gradebook" | grep -o '/[^ ]*' | while read -r library; do
   cp "$library" "$root$library"
 done
 suite() { # the command that runs the program
-  GRADEBOOK="$*" python3 -m unittest discover -s "$tests" -t "$source_dir" -p 'test_[dr]*.py'
+  GRADEBOOK="$*" python3 -m unittest discover -s "$source_dir/tests" -t "$source_dir" -p 'test_[dr]*.py'
 }
 suite unshare --map-root-user --root="$root" /usr/bin/gradebook
 # Without a launcher, the tests of flush points and resource limits apply too.

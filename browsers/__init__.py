@@ -9,8 +9,8 @@ and its benchmark:
   python3-websockets: Debian ships no geckodriver;
 - WebKitGTK (webkit2gtk-driver, xvfb) through WebKitWebDriver and selenium, its
   MiniBrowser on an Xvfb display of its own;
-- Chromium 64 and 80, headless builds of their time from npm (tests/package.json,
-  `npm ci` in tests/), through the DevTools protocol they speak, over
+- Chromium 64 and 80, headless builds of their time from npm (browsers/package.json,
+  `npm ci` in browsers/), through the DevTools protocol they speak, over
   python3-websockets: no chromedriver of Debian's drives them.
 
 Each engine's start-up options live here and nowhere else. Selenium and websockets
@@ -425,7 +425,7 @@ def unpacked(package):
     if os.path.isdir(done):
         return done
     if not os.path.isdir(os.path.join(folder, "bin")):
-        raise RuntimeError(f"{package} is not installed: run `npm ci` in tests/")
+        raise RuntimeError(f"{package} is not installed: run `npm ci` in browsers/")
     work = tempfile.mkdtemp(dir=folder)
     for name in sorted(os.listdir(os.path.join(folder, "bin"))):
         packed = os.path.join(folder, "bin", name)

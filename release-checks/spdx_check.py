@@ -4,8 +4,8 @@
 checksums, its source files those of the source package, and valid. It is read by
 spdx-tools where that is installed; without it (Debian 12 has none) by the rules
 of SPDX 2.3 that the document relies on, with the SPDX licence list of
-license-expression, which reuse brings. Run by tests/release.sh:
-python3 tests/spdx_check.py DIST VERSION
+license-expression, which reuse brings. Run by release-checks/verify-release.sh:
+python3 release-checks/spdx_check.py DIST VERSION
 """
 import hashlib
 import json

@@ -1,6 +1,6 @@
 // SPDX-FileCopyrightText: 2026 The gradebook authors
 // SPDX-License-Identifier: MIT
-// Node's half of tests/run-wasi, which starts it as
+// Node's half of harness/run-wasi, which starts it as
 //   node run-wasi.mjs CLOSED PROGRAM.wasm
 // CLOSED lists the standard descriptors that were closed ("0,1", or empty).
 // The program runs through the page's own glue, web/wasi.js, with this process's

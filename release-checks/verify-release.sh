@@ -5,12 +5,11 @@
 # Checks a release folder made by packaging/release.sh as its users get it: every
 # row of packaging/targets unpacked and run through the whole suite on its CPU, the
 # .debs as Debian takes them, and the README's download table against the files.
-# CONTRIBUTING.md, "Releases", says what each check is. Usage: tests/release.sh DIST
+# CONTRIBUTING.md, "Releases", says what each check is. Usage: release-checks/verify-release.sh DIST
 set -euo pipefail
 export LC_ALL=C
 dist=$(realpath "$1")
-tests=$(cd "$(dirname "$0")" && pwd)
-source_dir=$(dirname "$tests")
+source_dir=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 # shellcheck source=packaging/targets.sh
@@ -97,13 +96,13 @@ END
 check_signature
 
 # The SBOM: every file of SHA256SUMS with its checksum, the source package's files,
-# valid SPDX (tests/spdx_check.py; Debian's own Python has license-expression).
-/usr/bin/python3 "$tests/spdx_check.py" "$dist" "$version"
+# valid SPDX (release-checks/spdx_check.py; Debian's own Python has license-expression).
+/usr/bin/python3 "$release-checks/spdx_check.py" "$dist" "$version"
 
 suite() { # what runs, then the command that runs the program
   echo "== the suite: $1"
   shift
-  GRADEBOOK="$*" python3 -m unittest discover -s "$tests" -t "$source_dir" -p 'test_[dr]*.py'
+  GRADEBOOK="$*" python3 -m unittest discover -s "$source_dir/tests" -t "$source_dir" -p 'test_[dr]*.py'
 }
 
 # The Polish manual page as man shows it in a Polish locale: groff's warnings, as
@@ -203,9 +202,9 @@ check_windows() {
     return 0
   fi
   export WINEPREFIX=$work/wine-$target WINE=$runs
-  "$tests/wine-server.sh" start
-  GRADEBOOK_CRLF=1 suite "$name, under Wine" "$tests/wine-server.sh" run "$exe"
-  "$tests/wine-server.sh" stop
+  "$harness/wine-server.sh" start
+  GRADEBOOK_CRLF=1 suite "$name, under Wine" "$harness/wine-server.sh" run "$exe"
+  "$harness/wine-server.sh" stop
 }
 targets_each check_windows
 
@@ -216,12 +215,12 @@ targets_each check_windows
 # leaves no file and no entry behind.
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 entries() { # the uninstall entries' names and versions, one entry a line
-  "$tests/wine-server.sh" run reg query "$uninstall_key" /s | tr -d '\r' |
+  "$harness/wine-server.sh" run reg query "$uninstall_key" /s | tr -d '\r' |
     sed -n 's/^ *\(DisplayName\|DisplayVersion\) *REG_SZ *//p' | paste -d ' ' - -
 }
 msiexec_qn() { # action, package: msiexec /ACTION /qn, and its log's outcome line
   local log=$work/msiexec.log status=0
-  "$tests/wine-server.sh" run msiexec "/$1" "$2" /qn /l*v "$log" || status=$?
+  "$harness/wine-server.sh" run msiexec "/$1" "$2" /qn /l*v "$log" || status=$?
   echo "msiexec /$1 $(basename "$2"): exit status $status; $(tr -d '\r' <"$log" |
     grep 'Action ended .*: INSTALL\. Return value' | tail -1)"
   return "$status"
@@ -256,7 +255,7 @@ check_msi() {
     return 0
   fi
   export WINEPREFIX=$work/wine-msi-$target WINE=$runs
-  "$tests/wine-server.sh" start
+  "$harness/wine-server.sh" start
   # What is in the prefix, but for Windows Installer's own folder.
   find "$WINEPREFIX/drive_c" ! -path '*/drive_c/windows/Installer' | sort >"$work/before"
   # The same package as a lower version, another product.
@@ -273,12 +272,12 @@ check_msi() {
   grep -q 'Action ended .*: LaunchConditions\. Return value [^1]' "$work/msiexec.log"
   test "$(entries)" = "gradebook $version"
   # Per machine, in Program Files as this CPU's programs see it.
-  folder=$("$tests/wine-server.sh" run cmd /c 'echo %ProgramFiles%\gradebook' | tr -d '\r')
-  exe=$("$tests/wine-server.sh" run winepath -u "$folder\gradebook.exe" | tr -d '\r')
+  folder=$("$harness/wine-server.sh" run cmd /c 'echo %ProgramFiles%\gradebook' | tr -d '\r')
+  exe=$("$harness/wine-server.sh" run winepath -u "$folder\gradebook.exe" | tr -d '\r')
   cmp "$work/$name/gradebook.exe" "$exe"
   # Quoted for the tests, which split the command as a shell does: Program Files.
   printf -v quoted %q "$exe"
-  GRADEBOOK_CRLF=1 suite "$name.msi, installed under Wine" "$tests/wine-server.sh" run "$quoted"
+  GRADEBOOK_CRLF=1 suite "$name.msi, installed under Wine" "$harness/wine-server.sh" run "$quoted"
   # Wine puts a per-machine package's shortcuts into the user's Start menu, where
   # Windows puts them into everyone's.
   mapfile -t shortcuts < <(find "$WINEPREFIX/drive_c" -name 'Dziennik ocen.lnk')
@@ -290,7 +289,7 @@ check_msi() {
   test -z "$(entries)"
   find "$WINEPREFIX/drive_c" ! -path '*/drive_c/windows/Installer' | sort |
     diff "$work/before" -
-  "$tests/wine-server.sh" stop
+  "$harness/wine-server.sh" stop
 }
 targets_each check_msi
 

@@ -1,13 +1,13 @@
 # SPDX-FileCopyrightText: 2026 The gradebook authors
 # SPDX-License-Identifier: MIT
 """Seeded scripted sessions of the grade book, one answer a line, and their output
-byte for byte with the offsets where the program flushes (tests/dialogue.py), in the
+byte for byte with the offsets where the program flushes (harness/dialogue.py), in the
 program's write() pieces."""
 
 import random
 from array import array
 
-from tests.dialogue import model
+from harness.dialogue import model
 
 BUFFER = 4096  # C stdio's buffer for a pipe, a file or /dev/null (their st_blksize)
 
