@@ -41,9 +41,9 @@ def check(run, junit, facts):
             print(f"{run}: {name}: {why}")
             continue
         # unittest -v writes "test_x (...) ... skipped 'why'", or "... skipped "why""
-        reasons = dict.fromkeys(why for _, why in re.findall(r"""skipped (['"])(.*)\1$""",
-                                                case.findtext("system-out") or "",
-                                                re.MULTILINE))
+        output = case.findtext("system-out") or ""
+        found = re.findall(r"""skipped (['"])(.*)\1$""", output, re.MULTILINE)
+        reasons = dict.fromkeys(why for _, why in found)
         print(f"{run}: {name} skipped, and the list does not expect it: "
               f"{'; '.join(reasons) or 'no reason given'}", file=sys.stderr)
         unexpected += 1
