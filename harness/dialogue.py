@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: MIT
 """The grade book's dialogue, as the tests and the benchmark expect it: its texts,
 byte for byte, and a model that gives the exact bytes the program writes for any
-input, with the offsets where it flushes them."""
+input, with the offsets where it flushes them. Nothing else spells a text: the tests
+and the benchmark import each from here, so that a text changes in one place."""
 
 import ctypes
 import math

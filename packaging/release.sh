@@ -5,7 +5,7 @@
 # Makes the release into FOLDER (by default dist/): a build and its archives for each
 # row of packaging/targets, the source package and SHA256SUMS, the same bytes from a
 # clone, an export or the source package, for any user and umask. CMAKE_OPTIONs go to
-# every build. CONTRIBUTING.md, "Releases", says what it makes and needs.
+# every build. Each step below says what it makes; it names what is missing.
 # Usage: packaging/release.sh [FOLDER [CMAKE_OPTION...]]
 set -euo pipefail
 umask 022
@@ -206,7 +206,9 @@ targets_each pack_row
 
 # The RPM's build recipe: packaging/gradebook.rpm.in with the version, the
 # project's summary, the description and the changelog's entries in RPM's form,
-# newest first.
+# newest first. It goes into the source package, for `rpmbuild -tb`; no RPM goes
+# into the release, as one built here would link Debian's libraries and be tested
+# on no RPM distribution.
 rpm_changelog() {
   dpkg-parsechangelog -l "$changelog" --all --format rfc822 | awk '
     function entry() {

@@ -5,7 +5,7 @@
 # Checks a release folder made by packaging/release.sh as its users get it: every
 # row of packaging/targets unpacked and run through the whole suite on its CPU, the
 # .debs as Debian takes them, and the README's download table against the files.
-# CONTRIBUTING.md, "Releases", says what each check is. Usage: release-checks/verify-release.sh DIST
+# Each check below says what it is. Usage: release-checks/verify-release.sh DIST
 set -euo pipefail
 export LC_ALL=C
 dist=$(realpath "$1")

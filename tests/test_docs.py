@@ -46,13 +46,14 @@ def indented(text):
 
 
 # Each document, how its literal blocks are found, the mark it shows before each
-# answer typed, and how many sessions it shows: a session that no longer reads as
-# one fails too.
+# answer typed, how many sessions it shows (a session that no longer reads as one
+# fails too), and the most lines it may have, so that a newcomer reads it whole.
 DOCUMENTS = [
-    ("README.md", markdown, "> ", 1),
-    ("doc/gradebook.1", roff, "", 4),
-    ("doc/gradebook.pl.1", roff, "", 4),
-    ("doc/README-windows.txt", indented, "", 1),
+    ("README.md", markdown, "> ", 1, 120),
+    ("CONTRIBUTING.md", markdown, "> ", 0, 150),
+    ("doc/gradebook.1", roff, "", 4, None),
+    ("doc/gradebook.pl.1", roff, "", 4, None),
+    ("doc/README-windows.txt", indented, "", 1, None),
 ]
 
 
@@ -118,7 +119,7 @@ class DocumentedSessions(DialogueCase):
         self.assertEqual((done.returncode, done.stderr), (0, b""))
 
     def test_every_session_shown_runs_as_shown(self):
-        for path, blocks, mark, count in DOCUMENTS:
+        for path, blocks, mark, count, _ in DOCUMENTS:
             found = list(sessions(path, blocks, mark))
             with self.subTest(path):
                 self.assertEqual(len(found), count, "sessions found")
@@ -128,6 +129,13 @@ class DocumentedSessions(DialogueCase):
                         self.run_shell(lines)
                     else:
                         self.check(*terminal(lines, mark))
+
+    def test_no_document_outgrows_its_length(self):
+        for path, _, _, _, most in DOCUMENTS:
+            if most is not None:
+                with self.subTest(path):
+                    lines = (ROOT / path).read_text(encoding="utf-8").splitlines()
+                    self.assertLessEqual(len(lines), most, "lines")
 
 
 if __name__ == "__main__":
