@@ -101,11 +101,8 @@ check_signature
 # valid SPDX (tests/spdx_check.py; Debian's own Python has license-expression).
 /usr/bin/python3 "$tests/spdx_check.py" "$dist" "$version"
 
-suite() { # what runs, then the command that runs the program
-  echo "== the suite: $1"
-  shift
-  GRADEBOOK="$*" python3 -m unittest discover -s "$tests" -t "$source_dir" -p 'test_[dr]*.py'
-}
+# shellcheck source=tests/suite.sh
+source "$tests/suite.sh"
 
 # The Polish manual page as man shows it in a Polish locale: groff's warnings, as
 # lintian asks for them, are none, and the page is Polish, with its letters.

@@ -72,10 +72,9 @@ ldd "$root/usr/bin/gradebook" | grep -o '/[^ ]*' | while read -r library; do
   mkdir -p "$root$(dirname "$library")"
   cp "$library" "$root$library"
 done
-suite() { # the command that runs the program
-  GRADEBOOK="$*" python3 -m unittest discover -s "$tests" -t "$source_dir" -p 'test_[dr]*.py'
-}
-suite unshare --map-root-user --root="$root" /usr/bin/gradebook
+# shellcheck source=tests/suite.sh
+source "$tests/suite.sh"
+suite "the RPM, in its root" unshare --map-root-user --root="$root" /usr/bin/gradebook
 # Without a launcher, the tests of flush points and resource limits apply too.
-suite "$root/usr/bin/gradebook"
+suite "the RPM, as installed" "$root/usr/bin/gradebook"
 echo "rpm: gradebook $version built, checked and installed"
