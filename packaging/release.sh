@@ -28,7 +28,12 @@ if ((${#missing[@]})); then
 fi
 # shellcheck source=packaging/targets.sh
 source "$source_dir/packaging/targets.sh"
-# A key that cannot sign is found before the builds, not after them.
+# A key that cannot sign is found before the builds, not after them; named from
+# where the release was asked for, it is signed with from the release folder.
+if [[ -n ${GRADEBOOK_MINISIGN_KEY:-} ]]; then
+  GRADEBOOK_MINISIGN_KEY=$(realpath -- "$GRADEBOOK_MINISIGN_KEY")
+  export GRADEBOOK_MINISIGN_KEY
+fi
 "$source_dir/packaging/sign.sh" --check
 
 # The version and date of the changelog's newest entry, which configuring checks
