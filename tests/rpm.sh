@@ -44,6 +44,13 @@ while read -r rpm; do
   cmp "$work/first/$rpm" "$top/RPMS/$rpm"
 done <"$work/rpms"
 echo "rpm: two builds made the same bytes: $(tr '\n' ' ' <"$work/rpms")"
+# Compiled with the distribution's flags, as rpm gives them to the build's user,
+# and not with the build type's own optimisation.
+flags=$(setpriv --reuid=65534 --regid=65534 --clear-groups env HOME="$top" rpm --eval '%{optflags}')
+grep -e '-c [^ ]*/src/gradebook.cpp' "$work/rpmbuild.log" >"$work/compile"
+grep -qF -- " $flags " "$work/compile"
+if grep -e ' -O3 ' "$work/compile"; then exit 1; fi
+echo "rpm: compiled with rpm's flags: $flags"
 rpm=$(echo "$top"/RPMS/*/"gradebook-$version-1."*.rpm)
 
 # rpmlint on the package and on its build recipe as the source package holds it.
