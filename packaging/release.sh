@@ -28,7 +28,12 @@ if ((${#missing[@]})); then
 fi
 # shellcheck source=packaging/targets.sh
 source "$source_dir/packaging/targets.sh"
-# A key that cannot sign is found before the builds, not after them.
+# A key that cannot sign is found before the builds, not after them; named from
+# where the release was asked for, it is signed with from the release folder.
+if [[ -n ${GRADEBOOK_MINISIGN_KEY:-} ]]; then
+  GRADEBOOK_MINISIGN_KEY=$(realpath -- "$GRADEBOOK_MINISIGN_KEY")
+  export GRADEBOOK_MINISIGN_KEY
+fi
 "$source_dir/packaging/sign.sh" --check
 
 # The version and date of the changelog's newest entry, which configuring checks
@@ -147,8 +152,11 @@ END
 }
 
 # The Windows Installer package of a Windows folder in the stage, built by wixl from
-# packaging/gradebook.wxs. wixl takes the time and a random package code; so it and
-# msibuild run at SOURCE_DATE_EPOCH, and the product and package codes are
+# packaging/gradebook.wxs. wixl and msibuild write the time into the package, and
+# wixl a random package code; so they run on a clock stopped at SOURCE_DATE_EPOCH
+# (a running one, started there, would stamp how long each step took on a busy
+# machine; the monotonic clock, which waits and time-outs read, is left to run),
+# and the product and package codes are
 # name-based UUIDs under the UpgradeCode: the product's from the version and CPU,
 # the package's from that and what the package holds.
 uuid5() { # namespace UUID, name: the name's UUID (RFC 4122, SHA-1), in capitals
@@ -158,6 +166,9 @@ uuid5() { # namespace UUID, name: the name's UUID (RFC 4122, SHA-1), in capitals
     $(((16#${hash:16:2} & 0x3f) | 0x80)) "${hash:18:2}" "${hash:20:12}")
   echo "${hash^^}"
 }
+frozen() { # command...: run at $at, on a clock that stands still
+  FAKETIME_DONT_FAKE_MONOTONIC=1 faketime -f "$at" "$@"
+}
 make_msi() { # target, folder in the stage
   local arch=${1#windows-} wxs=$source_dir/packaging/gradebook.wxs msi=$dist/$2.msi
   local upgrade_code copyright contents summary at
@@ -165,16 +176,16 @@ make_msi() { # target, folder in the stage
   copyright=$(sed -n 's/^Copyright (c) //p' "$source_dir/LICENSE")
   contents=$(cat "$wxs" "$stage/$2"/* | sha256sum)
   at=$(date -u -d "@$SOURCE_DATE_EPOCH" '+%Y-%m-%d %H:%M:%S')
-  (cd "$stage" && faketime "$at" wixl -a "$arch" -D Arch="$arch" -D Version="$version" \
+  (cd "$stage" && frozen wixl -a "$arch" -D Arch="$arch" -D Version="$version" \
     -D ProductCode="$(uuid5 "$upgrade_code" "$version $arch")" -D Folder="$2" \
     -D Copyright="$copyright" -o "$msi" "$wxs")
   # wixl drops IncludeMaximum: the same version for the other CPU is replaced too.
   msiinfo export "$msi" Upgrade |
     sed 's/\t256\(\t\tWIX_UPGRADE_DETECTED\)/\t768\1/' >"$stage/Upgrade.idt"
-  faketime "$at" msibuild "$msi" -i "$stage/Upgrade.idt"
+  frozen msibuild "$msi" -i "$stage/Upgrade.idt"
   # msibuild sets the summary's subject, author and template again, as wixl had them.
   mapfile -t summary < <(msiinfo suminfo "$msi" | sed -n 's/^\(Subject\|Author\|Template\): //p')
-  faketime "$at" msibuild "$msi" -s "${summary[@]}" \
+  frozen msibuild "$msi" -s "${summary[@]}" \
     "{$(uuid5 "$upgrade_code" "$version $arch ${contents%% *}")}"
 }
 

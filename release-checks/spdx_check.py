@@ -7,20 +7,38 @@ of SPDX 2.3 that the document relies on, with the SPDX licence list of
 license-expression, which reuse brings. Run by release-checks/verify-release.sh:
 python3 release-checks/spdx_check.py DIST VERSION
 """
-import hashlib
+import importlib.util
 import json
 import os
 import re
+import subprocess
 import sys
-import tarfile
 from urllib.parse import urlsplit
 
 from license_expression import get_spdx_licensing
 
+# The writer's own ways of reading an archive and summing a package's files.
+_spec = importlib.util.spec_from_file_location(
+    "sbom", os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "packaging", "sbom.py"))
+sbom = importlib.util.module_from_spec(_spec)
+_spec.loader.exec_module(sbom)
+
 ID = re.compile(r"SPDXRef-[A-Za-z0-9.-]+")
 HEX = {"SHA1": 40, "SHA256": 64}
 # The relationship types used here, and the others of SPDX 2.3 a reader may meet.
-RELATIONSHIPS = {"DESCRIBES", "GENERATED_FROM", "BUILD_TOOL_OF", "CONTAINS", "DEPENDS_ON"}
+RELATIONSHIPS = {"DESCRIBES", "GENERATED_FROM", "BUILD_TOOL_OF", "CONTAINS", "STATIC_LINK",
+                 "DYNAMIC_LINK", "DEPENDS_ON"}
+# The runtime each program carries, by the Debian packages that ship it: glibc,
+# libstdc++ and libgcc for Linux, mingw-w64's runtime, libstdc++ and libgcc for
+# Windows, WASI's libc and libc++ for the page.
+CROSS = r"(-[a-z0-9]+-cross)?"
+RUNTIMES = {
+    "Linux": [rf"libc6(-dev)?(-i386)?{CROSS}", rf"lib(32)?stdc\+\+(-\d+-dev|6){CROSS}",
+              rf"lib(32)?gcc(-\d+-dev|-s1){CROSS}"],
+    "Windows": [r"mingw-w64-[a-z0-9-]+-dev", r"g\+\+-mingw-w64-[a-z0-9-]+",
+                r"gcc-mingw-w64-[a-z0-9-]+"],
+    "Web": [r"wasi-libc", r"libc\+\+-\d+-dev-wasm32"],
+}
 
 
 def fail(message):
@@ -93,15 +111,11 @@ def check_rules(document):
             fail(f"{where}: a verification code goes with analysed files, and only then")
         if analysed:
             owned = [files[spdx_id] for spdx_id in package["hasFiles"]]
-            code = hashlib.sha1("".join(sorted(
-                c["checksumValue"] for f in owned for c in f["checksums"]
-                if c["algorithm"] == "SHA1")).encode()).hexdigest()
-            if package["packageVerificationCode"]["packageVerificationCodeValue"] != code:
-                fail(f"{where}: the verification code is not that of its files")
-            found = {licence for f in owned for licence in f["licenseInfoInFiles"]}
-            if set(package["licenseInfoFromFiles"]) != (found - {"NOASSERTION"} or
-                                                        {"NOASSERTION"}):
-                fail(f"{where}: its licences are not those found in its files")
+            expected = {}
+            sbom.analysed(expected, owned)
+            for field in ("packageVerificationCode", "licenseInfoFromFiles"):
+                if package[field] != expected[field]:
+                    fail(f"{where}: its {field} is not that of its files")
         for reference in package.get("externalRefs", []):
             if reference["referenceType"] == "purl" and not re.fullmatch(
                     r"pkg:[a-z]+/[^@?#]+@[^@?#/]+(\?[^#]*)?", reference["referenceLocator"]):
@@ -125,13 +139,13 @@ def check_rules(document):
 def check_release(document, dist, version):
     """Every file of SHA256SUMS but the SBOM itself, with its checksum; the source
     package's files; and the tools that built each artifact."""
-    sbom = f"gradebook-{version}.spdx.json"
+    own = f"gradebook-{version}.spdx.json"
     with open(os.path.join(dist, "SHA256SUMS"), encoding="utf-8") as f:
         listed = {name: checksum for checksum, name in
                   (line.rstrip("\n").split("  ", 1) for line in f)}
-    if sbom not in listed:
+    if own not in listed:
         fail("SHA256SUMS does not list the SBOM")
-    del listed[sbom]
+    del listed[own]
     described = {}
     for package in document["packages"]:
         if "packageFileName" in package:
@@ -164,19 +178,58 @@ def check_release(document, dist, version):
         if not purl.startswith(f"pkg:deb/debian/{tool['name']}@") or not tool["versionInfo"]:
             fail(f"{tool['SPDXID']}: a Debian package with its name and version")
 
+    # Each archive's files, as it holds them, with their checksums (the source
+    # package's named from inside its one folder); and each program in them, the
+    # .exe in its zip and MSI alike, linked to its runtime's Debian packages.
     files = {f["SPDXID"]: f for f in document["files"]}
-    packed = {}
-    with tarfile.open(os.path.join(dist, f"gradebook-{version}-source.tar.gz")) as tar:
-        for member in tar.getmembers():
-            if member.isfile():
-                data = tar.extractfile(member).read()
-                packed["./" + member.name.split("/", 1)[1]] = hashlib.sha1(data).hexdigest()
-    owned = {files[i]["fileName"]: {c["algorithm"]: c["checksumValue"]
-                                    for c in files[i]["checksums"]}["SHA1"]
-             for i in source["hasFiles"]}
-    if owned != packed:
-        fail("the source package's files in the SBOM are not those it holds: " +
-             ", ".join(sorted(set(owned.items()) ^ set(packed.items()))[0]))
+    artifacts = {}  # an element's artifact, by name
+    for name, (package, _) in sorted(described.items()):
+        held = {("./" + (member.split("/", 1)[1] if package is source else member),
+                 sbom.checksums(data)[1]["checksumValue"])
+                for member, data in sbom.members(os.path.join(dist, name)).items()}
+        listed = {(files[i]["fileName"], files[i]["checksums"][1]["checksumValue"])
+                  for i in package.get("hasFiles", [])}
+        if held != listed:
+            fail(f"{name}: the files in the SBOM are not those it holds: " +
+                 ", ".join(sorted(held ^ listed)[:3]))
+        if any((package["SPDXID"], "CONTAINS", i) not in relations
+               for i in package.get("hasFiles", [])):
+            fail(f"{name}: a file it holds is not related to it by CONTAINS")
+        if package is source:
+            continue
+        kinds = (("windows", "Windows"), ("web", "Web"), ("site", "Web"))
+        system = next((system for word, system in kinds if word in name), "Linux")
+        programs = [i for i in package.get("hasFiles", [])
+                    if os.path.basename(files[i]["fileName"]) in sbom.PROGRAMS]
+        if "hasFiles" not in package:  # a page is its program
+            programs = [package["SPDXID"]]
+        if not programs:
+            fail(f"{name}: it holds no program")
+        # Only a .deb's program loads libraries; the others carry their runtime.
+        links = {"STATIC_LINK", "DYNAMIC_LINK"} if name.endswith(".deb") else {"STATIC_LINK"}
+        for i in programs:
+            linked = {tools[tool]["name"] for program, kind, tool in relations
+                      if program == i and kind in links}
+            for runtime in RUNTIMES[system]:
+                if not any(re.fullmatch(runtime, library) for library in linked):
+                    fail(f"{name}: {i} is linked to no package of {runtime}, only to "
+                         f"{sorted(linked)}")
+            for element in [i, package["SPDXID"]]:
+                artifacts[element] = name
+    # Every Debian package made or went into an artifact; one of another
+    # architecture than the build machine's, into that architecture's alone.
+    native = subprocess.run(["dpkg", "--print-architecture"], check=True,
+                            capture_output=True, text=True).stdout.strip()
+    for tool_id, tool in tools.items():
+        related = {artifacts.get(a, a) if b == tool_id else artifacts.get(b, b)
+                   for a, _, b in relations if tool_id in (a, b)}
+        if not related:
+            fail(f"{tool['name']} is listed, and related to nothing")
+        arch = tool["externalRefs"][0]["referenceLocator"].rpartition("?arch=")[2]
+        cpus = {"i386": "i386|i686"}.get(arch, arch)
+        if arch not in ("all", native) and any(not re.search(rf"[-_]({cpus})[._]", r)
+                                               for r in related):
+            fail(f"{tool['name']}:{arch} is listed for {sorted(related)}")
     licences = {files[i]["fileName"]: files[i]["licenseInfoInFiles"] for i in source["hasFiles"]}
     if licences.get("./src/gradebook.cpp") != ["MIT"]:
         fail("the program's source is not under its REUSE licence")
@@ -190,8 +243,10 @@ def main():
     reader = "spdx-tools" if check_with_spdx_tools(path) else "the rules of SPDX 2.3"
     check_rules(document)
     check_release(document, dist, version)
+    source = next(p for p in document["packages"] if p.get("primaryPackagePurpose") == "SOURCE")
     print(f"release {version}: the SBOM is valid ({reader}) and lists every file of "
-          f"SHA256SUMS with its checksum, and the {len(document['files'])} files of the source")
+          f"SHA256SUMS with its checksum, the {len(source['hasFiles'])} files of the source, "
+          f"what each archive holds and each program's runtime")
 
 
 if __name__ == "__main__":

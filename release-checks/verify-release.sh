@@ -40,27 +40,38 @@ sed -n 's/^| `\(gradebook[^`]*\)`.*/\1/p' "$source_dir/README.md" |
   sed "s/VERSION/$version/g" | sort | diff "$work/expected" -
 echo "release $version: the files are those of packaging/targets and the README"
 
-# The signature. The README's command, with the key of packaging/minisign.pub,
-# checks a signed release. On a copy signed with a key made for the test, it passes,
-# and fails once one byte is changed in the list, in its signature or in a file;
-# without a key the release says in one line that it is unsigned.
+# The signature, checked by the README's own command as it stands there, with the
+# key of packaging/minisign.pub. A release made with GRADEBOOK_MINISIGN_KEY set
+# must be signed, and the command prints OK for each of its files; an unsigned one
+# is checked on a copy signed with a key made for the test. Either way the command
+# fails once one byte is changed in a file, in SHA256SUMS or in the signature, and
+# without a key a release says in one line that it is unsigned.
 check_signature() {
-  local key verify copy=$work/signed file offset said
+  local key verify copy=$work/signed file offset said signed
   key=$(sed -n 2p "$source_dir/packaging/minisign.pub")
   verify=$(grep -x "minisign -Vm SHA256SUMS -P $key -o | sha256sum -c --ignore-missing" \
     "$source_dir/README.md")
-  if [[ -e SHA256SUMS.minisig ]]; then
-    bash -c "$verify" >/dev/null
-    echo "release $version: signed with the key of packaging/minisign.pub"
-  fi
-  minisign -G -W -p "$work/test.pub" -s "$work/test.key" >/dev/null
-  verify=${verify/"$key"/"$(sed -n 2p "$work/test.pub")"}
   mkdir "$copy"
-  cp SHA256SUMS "gradebook-$version-source.tar.gz" "$copy/"
-  GRADEBOOK_MINISIGN_KEY=$work/test.key "$source_dir/packaging/sign.sh" "$copy" >/dev/null
-  (cd "$copy" && bash -c "$verify") | grep -x "gradebook-$version-source.tar.gz: OK"
+  if [[ -n ${GRADEBOOK_MINISIGN_KEY:-} || -e SHA256SUMS.minisig ]]; then
+    if [[ ! -e SHA256SUMS.minisig ]]; then
+      echo "release: a key was given, and the release has no SHA256SUMS.minisig" >&2
+      exit 1
+    fi
+    echo "\$ $verify"
+    bash -c "$verify" | tee "$work/verified"
+    sed 's/^[0-9a-f]\{64\}  \(.*\)/\1: OK/' SHA256SUMS | diff - "$work/verified"
+    cp SHA256SUMS SHA256SUMS.minisig "gradebook-$version-source.tar.gz" "$copy/"
+    signed="signed with the key of packaging/minisign.pub"
+  else
+    minisign -G -W -p "$work/test.pub" -s "$work/test.key" >/dev/null
+    verify=${verify/"$key"/"$(sed -n 2p "$work/test.pub")"}
+    cp SHA256SUMS "gradebook-$version-source.tar.gz" "$copy/"
+    GRADEBOOK_MINISIGN_KEY=$work/test.key "$source_dir/packaging/sign.sh" "$copy" >/dev/null
+    (cd "$copy" && bash -c "$verify") | grep -x "gradebook-$version-source.tar.gz: OK"
+    signed="unsigned; a copy signed with a key made for the test verified"
+  fi
   # A byte of the list, of the signature itself (16 base64 characters into its
-  # line: past its algorithm and key number, 10 bytes), and of the file.
+  # line: past its algorithm and key number, 10 bytes), and of a file.
   offset=$(($(head -n 1 "$copy/SHA256SUMS.minisig" | wc -c) + 16))
   for file in SHA256SUMS:10 "SHA256SUMS.minisig:$offset" "gradebook-$version-source.tar.gz:1000"; do
     cp "$copy/${file%:*}" "$work/kept"
@@ -91,19 +102,16 @@ END
     echo "release: a key inside the source tree was taken" >&2
     exit 1
   fi
-  echo "release $version: signed, verified, and a changed byte fails the check"
+  echo "release $version: $signed; a changed byte fails the check"
 }
 check_signature
 
 # The SBOM: every file of SHA256SUMS with its checksum, the source package's files,
 # valid SPDX (release-checks/spdx_check.py; Debian's own Python has license-expression).
-/usr/bin/python3 "$release-checks/spdx_check.py" "$dist" "$version"
+/usr/bin/python3 "$source_dir/release-checks/spdx_check.py" "$dist" "$version"
 
-suite() { # what runs, then the command that runs the program
-  echo "== the suite: $1"
-  shift
-  GRADEBOOK="$*" python3 -m unittest discover -s "$source_dir/tests" -t "$source_dir" -p 'test_[dr]*.py'
-}
+# shellcheck source=release-checks/suite.sh
+source "$source_dir/release-checks/suite.sh"
 
 # The Polish manual page as man shows it in a Polish locale: groff's warnings, as
 # lintian asks for them, are none, and the page is Polish, with its letters.
@@ -202,9 +210,9 @@ check_windows() {
     return 0
   fi
   export WINEPREFIX=$work/wine-$target WINE=$runs
-  "$harness/wine-server.sh" start
-  GRADEBOOK_CRLF=1 suite "$name, under Wine" "$harness/wine-server.sh" run "$exe"
-  "$harness/wine-server.sh" stop
+  "$source_dir/harness/wine-server.sh" start
+  GRADEBOOK_CRLF=1 suite "$name, under Wine" "$source_dir/harness/wine-server.sh" run "$exe"
+  "$source_dir/harness/wine-server.sh" stop
 }
 targets_each check_windows
 
@@ -215,12 +223,12 @@ targets_each check_windows
 # leaves no file and no entry behind.
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 entries() { # the uninstall entries' names and versions, one entry a line
-  "$harness/wine-server.sh" run reg query "$uninstall_key" /s | tr -d '\r' |
+  "$source_dir/harness/wine-server.sh" run reg query "$uninstall_key" /s | tr -d '\r' |
     sed -n 's/^ *\(DisplayName\|DisplayVersion\) *REG_SZ *//p' | paste -d ' ' - -
 }
 msiexec_qn() { # action, package: msiexec /ACTION /qn, and its log's outcome line
   local log=$work/msiexec.log status=0
-  "$harness/wine-server.sh" run msiexec "/$1" "$2" /qn /l*v "$log" || status=$?
+  "$source_dir/harness/wine-server.sh" run msiexec "/$1" "$2" /qn /l*v "$log" || status=$?
   echo "msiexec /$1 $(basename "$2"): exit status $status; $(tr -d '\r' <"$log" |
     grep 'Action ended .*: INSTALL\. Return value' | tail -1)"
   return "$status"
@@ -255,7 +263,7 @@ check_msi() {
     return 0
   fi
   export WINEPREFIX=$work/wine-msi-$target WINE=$runs
-  "$harness/wine-server.sh" start
+  "$source_dir/harness/wine-server.sh" start
   # What is in the prefix, but for Windows Installer's own folder.
   find "$WINEPREFIX/drive_c" ! -path '*/drive_c/windows/Installer' | sort >"$work/before"
   # The same package as a lower version, another product.
@@ -272,12 +280,12 @@ check_msi() {
   grep -q 'Action ended .*: LaunchConditions\. Return value [^1]' "$work/msiexec.log"
   test "$(entries)" = "gradebook $version"
   # Per machine, in Program Files as this CPU's programs see it.
-  folder=$("$harness/wine-server.sh" run cmd /c 'echo %ProgramFiles%\gradebook' | tr -d '\r')
-  exe=$("$harness/wine-server.sh" run winepath -u "$folder\gradebook.exe" | tr -d '\r')
+  folder=$("$source_dir/harness/wine-server.sh" run cmd /c 'echo %ProgramFiles%\gradebook' | tr -d '\r')
+  exe=$("$source_dir/harness/wine-server.sh" run winepath -u "$folder\gradebook.exe" | tr -d '\r')
   cmp "$work/$name/gradebook.exe" "$exe"
   # Quoted for the tests, which split the command as a shell does: Program Files.
   printf -v quoted %q "$exe"
-  GRADEBOOK_CRLF=1 suite "$name.msi, installed under Wine" "$harness/wine-server.sh" run "$quoted"
+  GRADEBOOK_CRLF=1 suite "$name.msi, installed under Wine" "$source_dir/harness/wine-server.sh" run "$quoted"
   # Wine puts a per-machine package's shortcuts into the user's Start menu, where
   # Windows puts them into everyone's.
   mapfile -t shortcuts < <(find "$WINEPREFIX/drive_c" -name 'Dziennik ocen.lnk')
@@ -289,7 +297,7 @@ check_msi() {
   test -z "$(entries)"
   find "$WINEPREFIX/drive_c" ! -path '*/drive_c/windows/Installer' | sort |
     diff "$work/before" -
-  "$harness/wine-server.sh" stop
+  "$source_dir/harness/wine-server.sh" stop
 }
 targets_each check_msi
 
