@@ -171,14 +171,20 @@ frozen() { # command...: run at $at, on a clock that stands still
 }
 make_msi() { # target, folder in the stage
   local arch=${1#windows-} wxs=$source_dir/packaging/gradebook.wxs msi=$dist/$2.msi
-  local upgrade_code copyright contents summary at
+  local upgrade_code copyright contents summary at size
   upgrade_code=$(sed -n 's/.*define UpgradeCode = "\([^"]*\)".*/\1/p' "$wxs")
   copyright=$(sed -n 's/^Copyright (c) //p' "$source_dir/LICENSE")
   contents=$(cat "$wxs" "$stage/$2"/* | sha256sum)
   at=$(date -u -d "@$SOURCE_DATE_EPOCH" '+%Y-%m-%d %H:%M:%S')
+  # The size that Programs and Features shows, in KiB, and the icon, from the build
+  # (wixl finds files under the folder where it runs alone).
+  size=$(find "$stage/$2" -type f -printf '%s\n' | awk '{k += int(($1 + 1023) / 1024)}
+    END {print k}')
+  cp "$builds/$1/gradebook.ico" "$stage/$2.ico"
   (cd "$stage" && frozen wixl -a "$arch" -D Arch="$arch" -D Version="$version" \
     -D ProductCode="$(uuid5 "$upgrade_code" "$version $arch")" -D Folder="$2" \
-    -D Copyright="$copyright" -o "$msi" "$wxs")
+    -D Copyright="$copyright" -D Icon="$2.ico" -D Size="$size" \
+    -o "$msi" "$wxs")
   # wixl drops IncludeMaximum: the same version for the other CPU is replaced too.
   msiinfo export "$msi" Upgrade |
     sed 's/\t256\(\t\tWIX_UPGRADE_DETECTED\)/\t768\1/' >"$stage/Upgrade.idt"

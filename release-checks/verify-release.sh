@@ -182,13 +182,16 @@ check_linux() {
 }
 targets_each check_linux
 
-# Windows: a console program that needs no DLL beyond Windows' own, with its version
-# and licence, and texts with CR LF line ends; run under Wine where this machine runs
-# the CPU's Linux program itself.
+# Windows: a console program that needs no DLL beyond Windows' own, with its version,
+# licence and icon, and texts with CR LF line ends; a guide for its own CPU; run
+# under Wine where this machine runs the CPU's Linux program itself.
 copyright=$(sed -n 's/^Copyright (c) //p' "$source_dir/LICENSE")
+# The CPUs that a guide could name: those its template has lines for.
+mapfile -t windows_cpus < <(sed -n 's/^\[\([a-z0-9]*\)\] .*/\1/p' \
+  "$source_dir/doc/README-windows.txt" | sort -u)
 check_windows() {
   [[ $target == windows-* ]] || return 0
-  local name=gradebook-$version-$target exe text
+  local name=gradebook-$version-$target exe text guide other folders
   unzip -q "$name.zip" -d "$work"
   exe=$work/$name/gradebook.exe
   file "$exe" | grep 'executable (console)'
@@ -197,6 +200,9 @@ check_windows() {
   "$cpu-w64-mingw32-windres" -i "$exe" -O rc >"$work/$target.rc"
   grep -q "VALUE \"ProductVersion\", \"$version\"" "$work/$target.rc"
   grep -qF "VALUE \"LegalCopyright\", \"Copyright (c) $copyright, " "$work/$target.rc"
+  # The icon, the one the MSI shows too (check_msi).
+  wrestool -x -t 14 "$exe" >"$work/$target.ico"
+  icotool -l "$work/$target.ico" | grep -- '--width=256 ' >/dev/null
   for text in README.txt LICENSE.txt; do
     test "$(grep -c $'\r$' "$work/$name/$text")" = "$(wc -l <"$work/$name/$text")"
   done
@@ -205,6 +211,23 @@ check_windows() {
   cmp -n 3 "$work/$name/README.txt" <(printf '\xef\xbb\xbf')
   iconv -f UTF-8 -t UTF-16 "$work/$name/README.txt" >/dev/null
   grep -q 'Uruchamianie' "$work/$name/README.txt"
+  # The guide names this CPU and package, no other CPU, and the folder where its
+  # MSI installs: Program Files, or for a 32-bit program on 64-bit Windows,
+  # Program Files (x86). Nothing of its template is left.
+  guide=$(tr -d '\r' <"$work/$name/README.txt")
+  grep -qw "${target#windows-}" <<<"$guide"
+  grep -qF "$name.msi" <<<"$guide"
+  for other in "${windows_cpus[@]}"; do
+    if [[ $other != "${target#windows-}" ]] && grep -w "$other" <<<"$guide"; then
+      echo "release: the $target guide names the $other CPU" >&2
+      exit 1
+    fi
+  done
+  folders=('C:\Program Files\gradebook')
+  if file "$exe" | grep -q 'PE32 '; then folders+=('C:\Program Files (x86)\gradebook'); fi
+  test "$(grep -o 'C:\\Program Files[^\]*\\gradebook' <<<"$guide" | sort -u)" = \
+    "$(printf '%s\n' "${folders[@]}" | sort)"
+  if grep -E '^\[[a-z0-9]+\] |@[A-Za-z_]+@' <<<"$guide"; then exit 1; fi
   if [[ -z ${runs_here[$cpu]:-} ]]; then
     echo "== $name: not run, this machine runs no $cpu code, nor Wine's loader for it"
     return 0
@@ -216,11 +239,12 @@ check_windows() {
 }
 targets_each check_windows
 
-# The Windows Installer packages: the zip's files inside, installed per machine;
-# under Wine, where this machine runs the CPU's code, an install over a lower
-# version, which leaves one entry, a lower one refused, the whole suite on the
-# installed program, the Start menu's shortcut to it, and an uninstall that
-# leaves no file and no entry behind.
+# The Windows Installer packages: the zip's files inside, installed per machine,
+# with the name, publisher, icon, size and folder that Programs and Features shows,
+# and a Start menu shortcut to the program itself; under Wine, where this machine
+# runs the CPU's code, an install over a lower version, which leaves one entry, a
+# lower one refused, the whole suite on the installed program and through the
+# shortcut's command, and an uninstall that leaves no file and no entry behind.
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 entries() { # the uninstall entries' names and versions, one entry a line
   "$source_dir/harness/wine-server.sh" run reg query "$uninstall_key" /s | tr -d '\r' |
@@ -233,19 +257,42 @@ msiexec_qn() { # action, package: msiexec /ACTION /qn, and its log's outcome lin
     grep 'Action ended .*: INSTALL\. Return value' | tail -1)"
   return "$status"
 }
-property() { # name: its value in the Property table of the package checked
-  msiinfo export "$msi" Property | tr -d '\r' | awk -F '\t' -v name="$1" '$1 == name {print $2}'
+table() { # package, table: as msiinfo exports it (the columns' names and types, the
+  # table's name and key, then its rows), without CR
+  msiinfo export "$1" "$2" | tr -d '\r'
 }
+property() { # name: its value in the Property table of the package checked
+  table "$msi" Property | awk -F '\t' -v name="$1" '$1 == name {print $2}'
+}
+# The name that Programs and Features lists.
+product='Dziennik ocen (gradebook)'
 check_msi() {
   [[ $target == windows-* ]] || return 0
   local name=gradebook-$version-$target arch=${target#windows-} file lower folder exe quoted
-  local shortcuts
+  local shortcuts size command
   msi=$dist/$name.msi
   msiinfo suminfo "$msi" | grep -x "Template: ${arch/x86/Intel};1033" >/dev/null
   test "$(property ALLUSERS)" = 1
-  test "$(property ProductName) $(property ProductVersion)" = "gradebook $version"
+  test "$(property ProductName) $(property ProductVersion)" = "$product $version"
   test -n "$(property Manufacturer)"
   property ARPCOMMENTS | grep -x 'Copyright (c) .*, MIT License' >/dev/null
+  # The program's icon (wrestool pads the resource with zeros), its size in KiB,
+  # and its folder, set before the product is registered.
+  test "$(property ARPPRODUCTICON)" = gradebook.ico
+  msiinfo extract "$msi" Icon.gradebook.ico >"$work/$target-msi.ico"
+  cmp -n "$(stat -c %s "$work/$target-msi.ico")" "$work/$target-msi.ico" "$work/$target.ico"
+  size=$(find "$work/$name" -type f -printf '%s\n' | awk '{k += int(($1 + 1023) / 1024)}
+    END {print k}')
+  test "$(property ARPSIZE)" = "$size"
+  table "$msi" CustomAction |
+    grep -xF $'SetInstallLocation\t51\tARPINSTALLLOCATION\t[INSTALLDIR]\t' >/dev/null
+  table "$msi" InstallExecuteSequence | awk -F '\t' '
+    {at[$1] = $3} END {exit !(at["CostFinalize"] < at["SetInstallLocation"] &&
+      at["SetInstallLocation"] < at["RegisterProduct"])}'
+  # The Start menu's one shortcut starts the program itself, with its icon: no
+  # cmd.exe, which a school's policy may forbid, nor any other shell.
+  test "$(table "$msi" Shortcut | tail -n +4 | cut -f 1,3,5,6,9,12)" = \
+    "$(printf 'StartMenu\tDziennik ocen\t[INSTALLDIR]gradebook.exe\t\tgradebook.ico\tINSTALLDIR')"
   # The upgrade takes in this version, for the other CPU's package: VersionMin and
   # VersionMax inclusive, 768, which wixl leaves out.
   test "$(msiinfo export "$msi" Upgrade | tr -d '\r' |
@@ -270,29 +317,39 @@ check_msi() {
   lower=$work/gradebook-0.0.1-$target.msi
   (cd "$work" && wixl -a "$arch" -D Arch="$arch" -D Version=0.0.1 -D Folder="$name" \
     -D ProductCode=9D8E6F35-7B1C-4E2A-9F4D-3C5B7A1E0D62 -D Copyright=- \
-    -o "$lower" "$source_dir/packaging/gradebook.wxs")
+    -D Icon="$target.ico" -D Size=1 -o "$lower" "$source_dir/packaging/gradebook.wxs")
   msiexec_qn i "$lower"
-  test "$(entries)" = "gradebook 0.0.1"
+  test "$(entries)" = "$product 0.0.1"
   msiexec_qn i "$msi"
-  test "$(entries)" = "gradebook $version"
+  test "$(entries)" = "$product $version"
   if msiexec_qn i "$lower"; then exit 1; fi
   # Refused by the launch condition, the package's only one, against a downgrade.
   grep -q 'Action ended .*: LaunchConditions\. Return value [^1]' "$work/msiexec.log"
-  test "$(entries)" = "gradebook $version"
+  test "$(entries)" = "$product $version"
   # Per machine, in Program Files as this CPU's programs see it.
   folder=$("$source_dir/harness/wine-server.sh" run cmd /c 'echo %ProgramFiles%\gradebook' | tr -d '\r')
   exe=$("$source_dir/harness/wine-server.sh" run winepath -u "$folder\gradebook.exe" | tr -d '\r')
   cmp "$work/$name/gradebook.exe" "$exe"
-  # Quoted for the tests, which split the command as a shell does: Program Files.
-  printf -v quoted %q "$exe"
-  GRADEBOOK_CRLF=1 suite "$name.msi, installed under Wine" "$source_dir/harness/wine-server.sh" run "$quoted"
+  # Programs and Features shows that folder.
+  test "$("$source_dir/harness/wine-server.sh" run reg query "$uninstall_key\\$(property ProductCode)" \
+    /v InstallLocation | tr -d '\r' | sed -n 's/^ *InstallLocation *REG_SZ *//p')" = "$folder\\"
   # Wine puts a per-machine package's shortcuts into the user's Start menu, where
-  # Windows puts them into everyone's.
+  # Windows puts them into everyone's. Its command is the installed program, started
+  # in its folder, with the package's icon, and no shell named anywhere in it.
   mapfile -t shortcuts < <(find "$WINEPREFIX/drive_c" -name 'Dziennik ocen.lnk')
   test "${#shortcuts[@]}" = 1
-  strings -el "${shortcuts[0]}" >"$work/shortcut"
-  grep -qF 'cmd.exe' "$work/shortcut"
-  grep -qF "/k \"\"$folder\\gradebook.exe\"\"" "$work/shortcut"
+  { strings -a "${shortcuts[0]}" && strings -a -el "${shortcuts[0]}"; } >"$work/shortcut"
+  if grep -iE 'cmd\.exe|powershell|conhost' "$work/shortcut"; then exit 1; fi
+  command=$(grep -x '.:\\.*\.exe' "$work/shortcut" | sort -u)
+  test "$command" = "$folder\gradebook.exe"
+  grep -qxF "$folder\\" "$work/shortcut"
+  grep -q '\\gradebook\.ico$' "$work/shortcut"
+  # The whole suite through that command, quoted for the tests, which split it as a
+  # shell does: Program Files. (Wine opens the shortcut itself in a console window
+  # of its own, whose dialogue no script can reach.)
+  printf -v quoted %q "$command"
+  GRADEBOOK_CRLF=1 suite "$name.msi, installed under Wine, by its Start menu shortcut's command" \
+    "$source_dir/harness/wine-server.sh" run "$quoted"
   msiexec_qn x "$msi"
   test -z "$(entries)"
   find "$WINEPREFIX/drive_c" ! -path '*/drive_c/windows/Installer' | sort |
