@@ -35,6 +35,7 @@ GUARD = 60  # seconds: only a guard against a hang, never a measure
 
 ENTER = "\ue007"  # WebDriver's key for Enter, in text given to Browser.keys
 CONTROL = "\ue009"
+ESCAPE = "\ue00c"
 
 # Calls an async function given as text with the arguments after it, and answers
 # [true, its result] or [false, its error]: the same in both protocols.
@@ -547,6 +548,8 @@ class DevToolsBrowser(Browser):
             if key == ENTER:
                 params = {"key": "Enter", "code": "Enter", "windowsVirtualKeyCode": 13,
                           "text": "\r"}
+            elif key == ESCAPE:
+                params = {"key": "Escape", "code": "Escape", "windowsVirtualKeyCode": 27}
             else:
                 params = {"key": key, "text": key}
             self._key("keyDown", **params)
