@@ -48,7 +48,7 @@ ENDED = ("Program zakończył pracę. Po odświeżeniu strony ta rozmowa zniknie
          "ją przyciskiem „Zapisz do pliku”. Dla nauczycielaKod wyjścia: {}.")
 # What a pupil must not read outside a details element: the status, the names of
 # what a browser lacks, the engines' own English.
-NOT_FOR_PUPILS = r"Kod wyjścia|WebAssembly|JavaScript|[A-Za-z]*Error\b|\b(?:the|is|not|of|to)\b"
+NOT_FOR_PUPILS = r"Kod wyjścia|WebAssembly|JavaScript|[A-Za-z]*Error\b|\b(?:the|is|was|not|failed|cannot|undefined)\b"
 # A phone held upright, and the same with the on-screen keyboard up.
 PHONES = [(390, 844), (320, 568)]
 KEYBOARD_UP = (320, 300)
