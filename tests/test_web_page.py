@@ -48,7 +48,8 @@ ENDED = ("Program zakończył pracę. Po odświeżeniu strony ta rozmowa zniknie
          "ją przyciskiem „Zapisz do pliku”. Dla nauczycielaKod wyjścia: {}.")
 # What a pupil must not read outside a details element: the status, the names of
 # what a browser lacks, the engines' own English.
-NOT_FOR_PUPILS = r"Kod wyjścia|WebAssembly|JavaScript|[A-Za-z]*Error\b|\b(?:the|is|was|not|failed|cannot|undefined)\b"
+NOT_FOR_PUPILS = (r"Kod wyjścia|WebAssembly|JavaScript|[A-Za-z]*Error\b"
+                  r"|\b(?:the|is|was|not|failed|cannot|undefined)\b")
 # A phone held upright, and the same with the on-screen keyboard up.
 PHONES = [(390, 844), (320, 568)]
 KEYBOARD_UP = (320, 300)
@@ -572,7 +573,8 @@ class Sessions(Driving):
                         self.browser.click("end-confirmed")
                         self.end_message()
                     self.assertEqual(self.browser.call("""async () => {
-                        const shown = [...document.querySelectorAll("button, input, a[href], summary")]
+                        const shown = [...document.querySelectorAll(
+                                "button, input, a[href], summary")]
                             .filter((control) => control.getClientRects().length)
                             .map((control) => [control.id, control.getBoundingClientRect()]);
                         const faults = [];
