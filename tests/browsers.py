@@ -57,6 +57,10 @@ class Browser:
     def open(self, url):
         raise NotImplementedError
 
+    def reload(self):
+        """Reloads the page, as its reload button does."""
+        raise NotImplementedError
+
     def call(self, function, *args):
         """The result of the async JavaScript function `function`, given as text,
         called with `args` (strings, numbers, lists of them) in the page."""
@@ -135,6 +139,11 @@ class SeleniumBrowser(Browser):
 
     def open(self, url):
         self.driver.get(url)
+        if getattr(self, "root_width", None):
+            self._root()
+
+    def reload(self):
+        self.driver.refresh()
         if getattr(self, "root_width", None):
             self._root()
 
@@ -339,6 +348,9 @@ class FirefoxBrowser(Browser):
         self.send("browsingContext.navigate",
                   {"context": self.context, "url": url, "wait": "complete"})
 
+    def reload(self):
+        self.send("browsingContext.reload", {"context": self.context, "wait": "complete"})
+
     @staticmethod
     def _local(value):
         if isinstance(value, str):
@@ -523,9 +535,15 @@ class DevToolsBrowser(Browser):
         return self._wait(self._command(method, params))
 
     def open(self, url):
+        self._loaded("Page.navigate", {"url": url})
+
+    def reload(self):
+        self._loaded("Page.reload", {})
+
+    def _loaded(self, method, params):
         async def navigate():
             self.events = []
-            await self._command("Page.navigate", {"url": url})
+            await self._command(method, params)
             while "Page.loadEventFired" not in self.events:
                 await self._next()
         self._wait(navigate())

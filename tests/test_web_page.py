@@ -44,8 +44,7 @@ SITE = os.environ.get("GRADEBOOK_SITE")
 REFERENCE = os.environ.get("GRADEBOOK_REFERENCE")
 SEED = 2026
 # The end of a run as the page says it, the status in its details.
-ENDED = ("Program zakończył pracę. Po odświeżeniu strony ta rozmowa zniknie: zachowasz "
-         "ją przyciskiem „Zapisz do pliku”. Dla nauczycielaKod wyjścia: {}.")
+ENDED = "Program zakończył pracę. Dla nauczycielaKod wyjścia: {}."
 # What a pupil must not read outside a details element: the status, the names of
 # what a browser lacks, the engines' own English.
 NOT_FOR_PUPILS = (r"Kod wyjścia|WebAssembly|JavaScript|[A-Za-z]*Error\b"
@@ -653,6 +652,31 @@ class Sessions(Driving):
             with self.subTest(lines=lines):
                 self.type_session(lines)
                 self.assertEqual(self.guarded(), guarded)
+
+    def test_a_reload_shows_the_run_before_until_a_new_one(self):
+        # Once ended, or left as iOS leaves, with no question asked, with grades
+        # entered: a reload shows that run's transcript, ended, until a new run.
+        for lines, ends in [(["1\n", "5\n", "4\n"], True), (["1\n", "5\n"], False),
+                            (["2\n"], False)]:
+            with self.subTest(lines=lines):
+                shown = self.type_session(lines)
+                if not ends:
+                    self.browser.call("""async () =>
+                        window.removeEventListener("beforeunload", guard)""")
+                self.browser.reload()
+                if lines == ["2\n"]:  # nothing to lose: a new run
+                    self.wait_for(native(""))
+                    self.assertFalse(self.ended())
+                    continue
+                self.wait_for(shown)
+                self.assertTrue(self.ended())
+                self.assertEqual(self.end_message_now(), "To rozmowa sprzed odświeżenia "
+                                 "strony. Program nie pamięta już tych ocen.")
+                self.browser.click("restart")
+                self.wait_for(native(""))
+                self.browser.reload()
+                self.wait_for(native(""))
+                self.assertFalse(self.ended())
 
     def test_saved_transcript_is_the_transcript(self):
         # Saved while answering and once ended: UTF-8 text named with today's date.

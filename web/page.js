@@ -235,6 +235,11 @@ function startRun() {
         tail: "", // the end of the output so far, where a prompt may have begun
     };
     run = current;
+    try {
+        sessionStorage.removeItem(KEPT);
+    } catch (error) {
+        // as in keep()
+    }
     blocks.textContent = "";
     transcript.classList.remove("full");
     newBlock();
@@ -316,29 +321,65 @@ function startRun() {
         })
         .then((status) => {
             show(decoder.decode());
-            run = null;
             window.removeEventListener("beforeunload", guard);
-            setInputEnabled(false);
-            showQueued();
-            confirmEnd.hidden = confirmQuit.hidden = true;
-            controls.hidden = false;
-            endButton.hidden = true;
-            restart.hidden = false;
+            showEnded();
             failed.hidden = failure.hidden = status !== null;
             if (status !== null) {
                 // The status is for a teacher: a pupil may read 0 as a mark.
-                endMessage.textContent = "Program zakończył pracę. Po odświeżeniu strony " +
-                    "ta rozmowa zniknie: zachowasz ją przyciskiem „Zapisz do pliku”.";
+                endMessage.textContent = "Program zakończył pracę.";
                 const detail = document.createElement("details");
                 const summary = document.createElement("summary");
                 summary.textContent = "Dla nauczyciela";
                 detail.append(summary, `Kod wyjścia: ${status}.`);
                 endMessage.append(" ", detail);
             }
-            showEnd(); // the transcript has just shrunk
-            restart.focus();
+            keep();
         });
 }
+
+function showEnded() {
+    run = null;
+    setInputEnabled(false);
+    showQueued();
+    confirmEnd.hidden = confirmQuit.hidden = true;
+    controls.hidden = false;
+    endButton.hidden = true;
+    restart.hidden = false;
+    showEnd(); // the transcript has just shrunk
+    restart.focus();
+}
+
+// The transcript is kept for the tab, once a run has ended, or as the page goes
+// while one holds grades (iOS leaves without asking: see guard), until a new run
+// starts; a reload shows it again in place of a new run.
+const KEPT = "gradebook-transcript";
+function keep() {
+    try {
+        sessionStorage.setItem(KEPT, transcript.textContent);
+    } catch (error) {
+        // storage off or full: the page is as it was without it
+    }
+}
+function kept() {
+    try {
+        const entry = performance.getEntriesByType("navigation")[0];
+        const reloaded = entry ? entry.type === "reload" : performance.navigation.type === 1;
+        return reloaded ? sessionStorage.getItem(KEPT) : null;
+    } catch (error) {
+        return null;
+    }
+}
+const leaving = () => {
+    if (run && run.graded) {
+        keep();
+    }
+};
+window.addEventListener("pagehide", leaving);
+document.addEventListener("visibilitychange", () => {
+    if (document.visibilityState === "hidden") {
+        leaving();
+    }
+});
 
 // The buttons never take the focus from the field on a tap, so the on-screen
 // keyboard stays up; after any answer the field has the focus.
@@ -461,6 +502,13 @@ if (window.visualViewport) {
 
 restart.addEventListener("click", startRun);
 // Where there is no WebAssembly, the script before this one has said so instead.
-if (document.getElementById("no-webassembly").hidden) {
+const before = kept();
+if (before !== null) {
+    newBlock();
+    show(before);
+    showEnded();
+    endMessage.textContent = "To rozmowa sprzed odświeżenia strony. Program nie pamięta " +
+        "już tych ocen.";
+} else if (document.getElementById("no-webassembly").hidden) {
     startRun();
 }
