@@ -9,7 +9,8 @@ Answers are typed or pasted into #answer as a person would; after each line the
 transcript, #transcript, must read exactly as a console would show the native
 program's dialogue: what the native program writes when given the lines so far
 and then the end of input, with each line shown where the program took it. In
-Chromium, the served site must also be installable, and run offline once visited.
+Chromium, the served site must also be installable, and run offline once visited;
+in Chromium and Firefox, a next release must reach it by the second visit.
 
 GRADEBOOK_PAGE names the one-file page, GRADEBOOK_SITE the site's folder and
 GRADEBOOK_REFERENCE the native program; without one of these the tests that need
