@@ -463,6 +463,7 @@ class Sessions(Driving):
                 given = "".join(answers[:lines])
                 self.wait_for(shown + held + native(given + held)[len(native(given)):])
                 self.assertEqual(self.end_message(), ENDED.format(0))
+                self.assertEqual(self.newest_in_view(), [])
                 self.assertEqual(self.focused(), "restart")
                 if self.browser.keys_press_buttons:
                     self.browser.keys(ENTER)  # the keyboard alone starts a new run

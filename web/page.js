@@ -322,7 +322,6 @@ function startRun() {
         .then((status) => {
             show(decoder.decode());
             window.removeEventListener("beforeunload", guard);
-            showEnded();
             failed.hidden = failure.hidden = status !== null;
             if (status !== null) {
                 // The status is for a teacher: a pupil may read 0 as a mark.
@@ -333,10 +332,12 @@ function startRun() {
                 detail.append(summary, `Kod wyjścia: ${status}.`);
                 endMessage.append(" ", detail);
             }
+            showEnded();
             keep();
         });
 }
 
+// The controls of a run that has ended, its end said.
 function showEnded() {
     run = null;
     setInputEnabled(false);
@@ -506,9 +507,9 @@ const before = kept();
 if (before !== null) {
     newBlock();
     show(before);
-    showEnded();
     endMessage.textContent = "To rozmowa sprzed odświeżenia strony. Program nie pamięta " +
         "już tych ocen.";
+    showEnded();
 } else if (document.getElementById("no-webassembly").hidden) {
     startRun();
 }
