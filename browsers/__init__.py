@@ -35,6 +35,7 @@ GUARD = 60  # seconds: only a guard against a hang, never a measure
 
 ENTER = "\ue007"  # WebDriver's key for Enter, in text given to Browser.keys
 CONTROL = "\ue009"
+ESCAPE = "\ue00c"
 
 # Calls an async function given as text with the arguments after it, and answers
 # [true, its result] or [false, its error]: the same in both protocols.
@@ -54,6 +55,10 @@ class Browser:
     keys_press_buttons = True
 
     def open(self, url):
+        raise NotImplementedError
+
+    def reload(self):
+        """Reloads the page, as its reload button does."""
         raise NotImplementedError
 
     def call(self, function, *args):
@@ -134,6 +139,11 @@ class SeleniumBrowser(Browser):
 
     def open(self, url):
         self.driver.get(url)
+        if getattr(self, "root_width", None):
+            self._root()
+
+    def reload(self):
+        self.driver.refresh()
         if getattr(self, "root_width", None):
             self._root()
 
@@ -338,6 +348,9 @@ class FirefoxBrowser(Browser):
         self.send("browsingContext.navigate",
                   {"context": self.context, "url": url, "wait": "complete"})
 
+    def reload(self):
+        self.send("browsingContext.reload", {"context": self.context, "wait": "complete"})
+
     @staticmethod
     def _local(value):
         if isinstance(value, str):
@@ -522,9 +535,15 @@ class DevToolsBrowser(Browser):
         return self._wait(self._command(method, params))
 
     def open(self, url):
+        self._loaded("Page.navigate", {"url": url})
+
+    def reload(self):
+        self._loaded("Page.reload", {})
+
+    def _loaded(self, method, params):
         async def navigate():
             self.events = []
-            await self._command("Page.navigate", {"url": url})
+            await self._command(method, params)
             while "Page.loadEventFired" not in self.events:
                 await self._next()
         self._wait(navigate())
@@ -547,6 +566,8 @@ class DevToolsBrowser(Browser):
             if key == ENTER:
                 params = {"key": "Enter", "code": "Enter", "windowsVirtualKeyCode": 13,
                           "text": "\r"}
+            elif key == ESCAPE:
+                params = {"key": "Escape", "code": "Escape", "windowsVirtualKeyCode": 27}
             else:
                 params = {"key": key, "text": key}
             self._key("keyDown", **params)

@@ -29,6 +29,10 @@ const endMessage = document.getElementById("end-message");
 const restart = document.getElementById("restart");
 const failed = document.getElementById("failed");
 const failure = document.getElementById("failure");
+const failureText = document.getElementById("failure-text");
+const marks = document.getElementById("marks");
+const stored = document.getElementById("stored");
+const confirmQuit = document.getElementById("confirm-quit");
 
 // The module, gzip'd in the page (web/assemble.mjs), is inflated as it is compiled,
 // once, at the first run, after the page has had the chance to show itself: by the
@@ -57,6 +61,9 @@ let run = null; // the input and output of the run under way
 // The program's own words when it has added a grade: from then on, the run has
 // something to lose.
 const ADDED = "Dodano ocene \n";
+// The end of its menu, and its question for a grade: where it waits for either.
+const MENU_END = "[4] - Wyjdz z programu \n";
+const GRADE_PROMPT = "Podaj ocene (1-6): ";
 // A run works through answers queued ahead for about this long (ms), the time to
 // lay out what they wrote included, then lets the page draw and take input before
 // it goes on.
@@ -101,7 +108,18 @@ function show(text, className) {
     }
     blockLength += text.length;
     const last = block.lastChild;
-    if (className) {
+    if (!className && text.includes(",")) {
+        // A grade listing may break after each comma (page.html): a <wbr> there,
+        // which the transcript's text does not hold.
+        const parts = text.split(",");
+        parts.forEach((part, i) => {
+            if (i < parts.length - 1) {
+                block.append(part + ",", document.createElement("wbr"));
+            } else if (part) {
+                block.append(part);
+            }
+        });
+    } else if (className) {
         const span = document.createElement("span");
         span.className = className;
         span.textContent = text;
@@ -131,21 +149,50 @@ function showQueued() {
     queued.textContent = count ? `Odpowiedzi w kolejce: ${count}.` : "";
 }
 
-// A decimal comma in the field: the hint that fractions take a full stop stands
-// out, and is said once. The answer goes to the program as typed all the same.
+// A decimal comma in the field, or a mark's plus or minus: the hint that the
+// program reads them otherwise stands out, and is said once. The answer goes to
+// the program as typed all the same.
 function showDecimalHint() {
     const comma = /\d,\d/.test(field.value);
-    if (comma !== decimal.classList.contains("warn")) {
+    const sign = /\d[+-]/.test(field.value);
+    if (comma !== decimal.classList.contains("warn") || sign === marks.hidden) {
         // The hint takes more room than before or less, and the transcript less or
         // more: its end stays in view if it was.
         const atEnd = transcript.scrollTop + transcript.clientHeight >=
                       transcript.scrollHeight - 1;
         decimal.classList.toggle("warn", comma);
-        decimalSaid.textContent = comma ? decimal.textContent : "";
+        marks.hidden = !sign;
+        marks.classList.toggle("warn", sign);
+        decimalSaid.textContent = [comma ? decimal.textContent : "",
+                                   sign ? marks.textContent : ""].join(" ").trim();
         if (atEnd) {
             showEnd();
         }
+        // With the keyboard up in landscape the page may be taller than its view.
+        if ((comma || sign) && document.documentElement.scrollHeight > innerHeight) {
+            document.getElementById("hint").scrollIntoView(false);
+        }
     }
+}
+
+// The grade that the program reads from the start of `line`, as it reads one: an
+// optional sign, digits with at most one point, and an exponent after a digit;
+// with what the pupil meant, when it differs by a comma, plus or minus after it.
+// [read, meant] or null.
+function gradeRead(line) {
+    const found = /^[ \t-\r]*([+-]?(?:\d+\.?\d*|\.\d+)(?:[eE][+-]?\d+)?)(,\d+|[+-](?![\d.]))/
+        .exec(line);
+    if (!found || !(Number(found[1]) >= 1 && Number(found[1]) <= 6)) {
+        return null;
+    }
+    return [String(Number(found[1])), found[1] + found[2]];
+}
+
+// Whether the program, waiting at its menu, would read `line` as option 4: its
+// first item a whole number, an optional plus, as many zeros as may be, then 4,
+// and no digit after it ("4.5" and "4,5" are 4, "41" is not).
+function choosesToQuit(line) {
+    return /^[ \t-\r]*\+?0*4(?![0-9])/.test(line);
 }
 
 // Queues text for the program; `ended` ends the input after it.
@@ -185,8 +232,14 @@ function startRun() {
         layout: 1, // the time laying out its output took, per time it ran
         graded: false,
         written: "", // the end of the output so far, where ADDED may have begun
+        tail: "", // the end of the output so far, where a prompt may have begun
     };
     run = current;
+    try {
+        sessionStorage.removeItem(KEPT);
+    } catch (error) {
+        // as in keep()
+    }
     blocks.textContent = "";
     transcript.classList.remove("full");
     newBlock();
@@ -194,8 +247,9 @@ function startRun() {
     restart.hidden = true;
     failed.hidden = failure.hidden = true;
     endButton.hidden = false;
-    confirmEnd.hidden = true;
+    confirmEnd.hidden = confirmQuit.hidden = true;
     controls.hidden = false;
+    stored.textContent = "";
     setInputEnabled(true);
     field.value = "";
     showDecimalHint();
@@ -212,6 +266,8 @@ function startRun() {
                     return null; // the page's turn, then this read again
                 }
                 const line = current.lines.shift();
+                const grade = current.tail.endsWith(GRADE_PROMPT) && gradeRead(line);
+                stored.textContent = grade ? `Zapisano ${grade[0]}, nie ${grade[1]}.` : "";
                 show(line, "answer");
                 current.taking = encoder.encode(line);
             }
@@ -240,6 +296,7 @@ function startRun() {
         write(data) {
             const text = decoder.decode(data, { stream: true });
             show(text);
+            current.tail = (current.tail + text).slice(-MENU_END.length);
             if (!current.graded) {
                 const written = current.written + text;
                 if (written.includes(ADDED)) {
@@ -251,48 +308,105 @@ function startRun() {
         },
     };
 
+    current.atMenu = () => current.wake !== null && current.lines.length === 0 &&
+        current.taking.length === 0 && current.tail.endsWith(MENU_END);
+
     // A failure to start or to run is told in the page's words, its detail below.
     program = program || compile();
     program
         .then((module) => runWasiProgram(module, terminal))
         .then((status) => String(status), (error) => {
-            failure.textContent = String(error);
+            failureText.textContent = String(error);
             return null;
         })
         .then((status) => {
             show(decoder.decode());
-            run = null;
             window.removeEventListener("beforeunload", guard);
-            setInputEnabled(false);
-            showQueued();
-            confirmEnd.hidden = true;
-            controls.hidden = false;
-            endButton.hidden = true;
-            restart.hidden = false;
             failed.hidden = failure.hidden = status !== null;
             if (status !== null) {
-                endMessage.textContent = "Program zakończył działanie. ";
-                const detail = document.createElement("span");
-                detail.className = "detail";
-                detail.textContent = `Kod wyjścia: ${status}.`;
-                endMessage.append(detail);
+                // The status is for a teacher: a pupil may read 0 as a mark.
+                endMessage.textContent = "Program zakończył pracę.";
+                const detail = document.createElement("details");
+                const summary = document.createElement("summary");
+                summary.textContent = "Dla nauczyciela";
+                detail.append(summary, `Kod wyjścia: ${status}.`);
+                endMessage.append(" ", detail);
             }
-            showEnd(); // the transcript has just shrunk
-            restart.focus();
+            showEnded();
+            keep();
         });
 }
+
+// The controls of a run that has ended, its end said.
+function showEnded() {
+    run = null;
+    setInputEnabled(false);
+    showQueued();
+    confirmEnd.hidden = confirmQuit.hidden = true;
+    controls.hidden = false;
+    endButton.hidden = true;
+    restart.hidden = false;
+    showEnd(); // the transcript has just shrunk
+    restart.focus();
+}
+
+// The transcript is kept for the tab, once a run has ended, or as the page goes
+// while one holds grades (iOS leaves without asking: see guard), until a new run
+// starts; a reload shows it again in place of a new run.
+const KEPT = "gradebook-transcript";
+function keep() {
+    try {
+        sessionStorage.setItem(KEPT, transcript.textContent);
+    } catch (error) {
+        // storage off or full: the page is as it was without it
+    }
+}
+function kept() {
+    try {
+        const entry = performance.getEntriesByType("navigation")[0];
+        const reloaded = entry ? entry.type === "reload" : performance.navigation.type === 1;
+        return reloaded ? sessionStorage.getItem(KEPT) : null;
+    } catch (error) {
+        return null;
+    }
+}
+const leaving = () => {
+    if (run && run.graded) {
+        keep();
+    }
+};
+window.addEventListener("pagehide", leaving);
+document.addEventListener("visibilitychange", () => {
+    if (document.visibilityState === "hidden") {
+        leaving();
+    }
+});
 
 // The buttons never take the focus from the field on a tap, so the on-screen
 // keyboard stays up; after any answer the field has the focus.
 for (const button of [sendButton, endButton]) {
     button.addEventListener("mousedown", (event) => event.preventDefault());
 }
-form.addEventListener("submit", (event) => {
-    event.preventDefault();
+// While a question of the page's is open, no answer is taken.
+const asking = () => !confirmEnd.hidden || !confirmQuit.hidden;
+function sendField() {
     send([field.value + "\n"]);
     field.value = "";
     showDecimalHint();
     field.focus();
+}
+form.addEventListener("submit", (event) => {
+    event.preventDefault();
+    if (asking()) {
+        return;
+    }
+    // A grade typed at the menu would choose 4 and end the run with its grades:
+    // the page asks first. The transcript stays the console's.
+    if (run && run.graded && run.atMenu() && choosesToQuit(field.value)) {
+        ask(confirmQuit, "quit-cancelled");
+        return;
+    }
+    sendField();
 });
 field.addEventListener("input", showDecimalHint);
 
@@ -302,28 +416,49 @@ function endInput() {
     send([field.value], true);
     field.value = "";
     showDecimalHint();
-    confirmEnd.hidden = true;
-    controls.hidden = false;
+    closeQuestions();
 }
 field.addEventListener("keydown", (event) => {
     if (event.ctrlKey && !event.altKey && !event.metaKey && event.key.toLowerCase() === "d") {
         event.preventDefault();
+        if (asking()) {
+            return;
+        }
         endInput();
         field.focus();
     }
 });
-endButton.addEventListener("click", () => {
+// The page's questions: one at a time, in place of the buttons; Escape or "no"
+// goes back to the field.
+function ask(question, focused) {
     controls.hidden = true;
-    confirmEnd.hidden = false;
+    question.hidden = false;
     showEnd(); // the transcript has just shrunk
-    document.getElementById("end-cancelled").focus();
-});
-document.getElementById("end-confirmed").addEventListener("click", endInput);
-document.getElementById("end-cancelled").addEventListener("click", () => {
-    confirmEnd.hidden = true;
+    document.getElementById(focused).focus();
+}
+function closeQuestions() {
+    confirmEnd.hidden = confirmQuit.hidden = true;
     controls.hidden = false;
+}
+function cancelQuestion() {
+    closeQuestions();
     field.focus();
+}
+endButton.addEventListener("click", () => ask(confirmEnd, "end-cancelled"));
+document.getElementById("end-confirmed").addEventListener("click", endInput);
+document.getElementById("quit-confirmed").addEventListener("click", () => {
+    closeQuestions();
+    sendField();
 });
+for (const question of [confirmEnd, confirmQuit]) {
+    question.addEventListener("keydown", (event) => {
+        if (event.key === "Escape" || event.key === "Esc") {
+            event.preventDefault();
+            cancelQuestion();
+        }
+    });
+    question.querySelector("[id$=-cancelled]").addEventListener("click", cancelQuestion);
+}
 
 // The transcript as a text file, exactly as it reads, named with today's date.
 document.getElementById("save").addEventListener("click", () => {
@@ -349,6 +484,9 @@ field.addEventListener("paste", (event) => {
         return;
     }
     event.preventDefault();
+    if (asking()) {
+        return;
+    }
     const whole = field.value.slice(0, field.selectionStart) + text +
                   field.value.slice(field.selectionEnd);
     const lines = whole.split(/\r\n|\r|\n/);
@@ -365,6 +503,13 @@ if (window.visualViewport) {
 
 restart.addEventListener("click", startRun);
 // Where there is no WebAssembly, the script before this one has said so instead.
-if (document.getElementById("no-webassembly").hidden) {
+const before = kept();
+if (before !== null) {
+    newBlock();
+    show(before);
+    endMessage.textContent = "To rozmowa sprzed odświeżenia strony. Program nie pamięta " +
+        "już tych ocen.";
+    showEnded();
+} else if (document.getElementById("no-webassembly").hidden) {
     startRun();
 }
