@@ -29,7 +29,7 @@ import tempfile
 from pathlib import Path
 
 import browsers
-from tests import test_web_page as page  # the tests' own sessions and server
+from harness import page  # the page tests' own sessions
 from harness.dialogue import ADDED, INVALID, MENU, MENU_LINES, PROMPT
 
 ROOT = Path(__file__).resolve().parent.parent
@@ -227,7 +227,7 @@ def lighthouse_runs(pages, runs):
                     served = Path(folder) / name
                     served.mkdir()
                     shutil.copy(path, served / "index.html")
-                sites[name] = page.Site(served)
+                sites[name] = browsers.Site(served)
             results = {name: [] for name in pages}
             for _ in range(runs):
                 for name in pages:

@@ -19,6 +19,7 @@ the tests that need it fail, they do not skip."""
 
 import asyncio
 import glob
+import http.server
 import json
 import os
 import re
@@ -607,6 +608,40 @@ class DevToolsBrowser(Browser):
         finally:
             ended(self.process)()
             self.loop.close()
+
+
+class Site:
+    """The site's folder served on 127.0.0.1 by Python's own static server, each
+    file with the header Cache-Control: `caching`, until stop()."""
+
+    def __init__(self, folder, caching="no-store"):
+
+        class Quiet(http.server.SimpleHTTPRequestHandler):
+            extensions_map = dict(http.server.SimpleHTTPRequestHandler.extensions_map,
+                                  **{".webmanifest": "application/manifest+json",
+                                     ".js": "text/javascript"})
+
+            def __init__(self, *args, **kwargs):
+                super().__init__(*args, directory=folder, **kwargs)
+
+            def log_message(self, *_):
+                pass
+
+            def end_headers(self):
+                # By default nothing kept by the browser's own HTTP cache: offline,
+                # the page can only come from the service worker's.
+                self.send_header("Cache-Control", caching)
+                super().end_headers()
+
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Quiet)
+        self.url = f"http://127.0.0.1:{self.server.server_address[1]}/"
+        self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
+        self.thread.start()
+
+    def stop(self):
+        self.server.shutdown()
+        self.server.server_close()
+        self.thread.join()
 
 
 ENGINES = {

@@ -22,9 +22,7 @@ source tree, runs one engine from one origin.
 
 import base64
 import datetime
-import functools
 import gzip
-import http.server
 import json
 import os
 import random
@@ -32,18 +30,16 @@ import re
 import shutil
 import subprocess
 import tempfile
-import threading
 import unittest
 from pathlib import Path
-from concurrent.futures import ThreadPoolExecutor
 
 import browsers
-from browsers import ENTER, ESCAPE, GUARD
+from browsers import ENTER, ESCAPE, GUARD, Site
+from harness.page import (REFERENCE, SEED, has_exited, native, pasted_answers,
+                          transcripts)
 
 PAGE = os.environ.get("GRADEBOOK_PAGE")
 SITE = os.environ.get("GRADEBOOK_SITE")
-REFERENCE = os.environ.get("GRADEBOOK_REFERENCE")
-SEED = 2026
 # The end of a run as the page says it, the status in its details.
 ENDED = "Program zakończył pracę. Dla nauczycielaKod wyjścia: {}."
 # What a pupil must not read outside a details element: the status, the names of
@@ -111,76 +107,6 @@ def without(names, page, folder):
     return folder if os.path.isdir(page) else copy
 
 
-class Site:
-    """The site's folder (or `folder`) served on 127.0.0.1 by Python's own static
-    server, each file with the header Cache-Control: `caching`, until stop()."""
-
-    def __init__(self, folder=None, caching="no-store"):
-        folder = folder or SITE
-
-        class Quiet(http.server.SimpleHTTPRequestHandler):
-            extensions_map = dict(http.server.SimpleHTTPRequestHandler.extensions_map,
-                                  **{".webmanifest": "application/manifest+json",
-                                     ".js": "text/javascript"})
-
-            def __init__(self, *args, **kwargs):
-                super().__init__(*args, directory=folder, **kwargs)
-
-            def log_message(self, *_):
-                pass
-
-            def end_headers(self):
-                # By default nothing kept by the browser's own HTTP cache: offline,
-                # the page can only come from the service worker's.
-                self.send_header("Cache-Control", caching)
-                super().end_headers()
-
-        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Quiet)
-        self.url = f"http://127.0.0.1:{self.server.server_address[1]}/"
-        self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
-        self.thread.start()
-
-    def stop(self):
-        self.server.shutdown()
-        self.server.server_close()
-        self.thread.join()
-
-
-@functools.lru_cache(maxsize=64)
-def native(text, reference=REFERENCE):
-    """What the native program writes given `text` and then the end of input."""
-    done = subprocess.run([reference], input=text.encode(), capture_output=True,
-                          timeout=GUARD, check=True)
-    return done.stdout.decode()
-
-
-def has_exited(lines, reference=REFERENCE):
-    """Whether the native program ended by itself (option 4) within these lines: then
-    one more answer changes nothing."""
-    text = "".join(lines)
-    return native(text + "3\n", reference) == native(text, reference)
-
-
-def transcripts(lines, reference=REFERENCE):
-    """The transcript after each of the lines that the program reads, the first
-    before any: each line shows where the program takes it, and none after its end."""
-    read = len(lines)
-    if has_exited(lines, reference):  # then the first prefix it ends within
-        low, read = 0, len(lines)
-        while low < read:
-            middle = (low + read) // 2
-            low, read = ((low, middle) if has_exited(lines[:middle], reference)
-                         else (middle + 1, read))
-    with ThreadPoolExecutor(4) as runs:
-        outputs = list(runs.map(lambda i: native("".join(lines[:i]), reference),
-                                range(read + 1)))
-    shown = [outputs[0]]
-    for line, before, after in zip(lines, outputs, outputs[1:]):
-        assert after.startswith(before), "the native program took back what it wrote"
-        shown.append(shown[-1] + line + after[len(before):])
-    return shown
-
-
 def random_session(rng):
     """A few typeable lines of what people type, up to the program's own end."""
     words = ["1", "1", "1", "2", "3", "0", "5", "-3", "+2", "01", "7", "4.5", "3.25",
@@ -193,14 +119,6 @@ def random_session(rng):
         if has_exited(lines):
             break
     return lines
-
-
-def pasted_answers():
-    """1,000 answer lines to paste at once (the benchmark's too). Nothing starts with
-    4, which would end the run at the menu."""
-    rng = random.Random(SEED + 1)
-    pool = ["1", "1", "2", "3", "0", "7", "x", "5.25", "1 3", "6", "1.015625", ""]
-    return [rng.choice(pool) + "\n" for _ in range(1000)]
 
 
 class Driving:
@@ -878,7 +796,7 @@ class InstalledSite(Driving, unittest.TestCase):
         cls.started.__exit__()
 
     def setUp(self):
-        self.site = Site()
+        self.site = Site(SITE)
         self.url = self.site.url
         self.addCleanup(self.site.stop)  # a second stop does nothing
         self.driver.get_log("browser")  # what earlier tests left there
