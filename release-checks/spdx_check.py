@@ -7,7 +7,6 @@ of SPDX 2.3 that the document relies on, with the SPDX licence list of
 license-expression, which reuse brings. Run by release-checks/verify-release.sh:
 python3 release-checks/spdx_check.py DIST VERSION
 """
-import importlib.util
 import json
 import os
 import re
@@ -18,10 +17,8 @@ from urllib.parse import urlsplit
 from license_expression import get_spdx_licensing
 
 # The writer's own ways of reading an archive and summing a package's files.
-_spec = importlib.util.spec_from_file_location(
-    "sbom", os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "packaging", "sbom.py"))
-sbom = importlib.util.module_from_spec(_spec)
-_spec.loader.exec_module(sbom)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "packaging"))
+import sbom  # noqa: E402
 
 ID = re.compile(r"SPDXRef-[A-Za-z0-9.-]+")
 HEX = {"SHA1": 40, "SHA256": 64}
