@@ -366,7 +366,7 @@ targets_each check_msi
 echo "== the page and the site: gradebook-$version-web.html, gradebook-$version-site.zip"
 unzip -q "gradebook-$version-site.zip" -d "$work"
 # Its service worker's cache is this release's, so that it replaces an older one.
-grep -q "^const CACHE = \"gradebook-$version\";" "$work/gradebook-$version-site/sw.js"
+grep -qxF "const CACHE = PREFIX + \"$version\";" "$work/gradebook-$version-site/sw.js"
 (cd "$source_dir" && GRADEBOOK_PAGE=$dist/gradebook-$version-web.html \
   GRADEBOOK_SITE=$work/gradebook-$version-site GRADEBOOK_REFERENCE=$reference \
   /usr/bin/python3 -m tests.test_web_page) 2>&1 | tee "$work/page.log"
