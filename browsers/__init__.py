@@ -126,9 +126,11 @@ class SeleniumBrowser(Browser):
             inner = self.driver.execute_script("return [innerWidth, innerHeight];")
             if inner == [width, height]:
                 return
+            # The frame, as outer less inner; never less than none, which a reading
+            # taken while the window still changes can give (the next one mends it).
             outer = self.driver.get_window_size()
-            self.driver.set_window_size(outer["width"] + width - inner[0],
-                                        outer["height"] + height - inner[1])
+            self.driver.set_window_size(width + max(0, outer["width"] - inner[0]),
+                                        height + max(0, outer["height"] - inner[1]))
         if inner[1] != height or inner[0] < width:
             raise RuntimeError(f"the viewport cannot be made {width}x{height}: {inner}")
         self.root_width = width
