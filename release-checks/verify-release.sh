@@ -11,7 +11,8 @@ export LC_ALL=C
 dist=$(realpath "$1")
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+# A check that fails under Wine leaves no server of its prefix behind.
+trap '[[ -z ${WINEPREFIX:-} ]] || wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
 # shellcheck source=packaging/targets.sh
 source "$source_dir/packaging/targets.sh"
 version=$(dpkg-parsechangelog -l "$source_dir/packaging/changelog" -S Version)
