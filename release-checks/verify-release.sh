@@ -12,7 +12,7 @@ dist=$(realpath "$1")
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
 # A check that fails under Wine leaves no server of its prefix behind.
-trap '[[ -z ${WINEPREFIX:-} ]] || wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
+trap '[[ -z ${WINEPREFIX:-} ]] || wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
 # shellcheck source=packaging/targets.sh
 source "$source_dir/packaging/targets.sh"
 version=$(dpkg-parsechangelog -l "$source_dir/packaging/changelog" -S Version)
