@@ -349,6 +349,7 @@ class Sessions(Driving):
                 if has_exited(lines):
                     self.assertEqual(self.end_message(), ENDED.format(0))
                     self.assertFalse(self.field_state()[1])
+                    self.assertNotIn("Ctrl-D", self.visible_text())  # nothing to end
                 self.assertNotRegex(self.visible_text(), NOT_FOR_PUPILS)
 
     def test_end_of_input_by_key_or_button_then_restart(self):

@@ -33,6 +33,7 @@ const failureText = document.getElementById("failure-text");
 const marks = document.getElementById("marks");
 const stored = document.getElementById("stored");
 const confirmQuit = document.getElementById("confirm-quit");
+const keys = document.getElementById("keys");
 
 // The module, gzip'd in the page (web/assemble.mjs), is inflated as it is compiled,
 // once, at the first run, after the page has had the chance to show itself: by the
@@ -140,8 +141,10 @@ function showEnd() {
     transcript.scrollTop = transcript.scrollHeight;
 }
 
+// The keys are named only while they do something.
 function setInputEnabled(enabled) {
     field.disabled = sendButton.disabled = endButton.disabled = !enabled;
+    keys.hidden = !enabled;
 }
 
 function showQueued() {
