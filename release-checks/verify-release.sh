@@ -13,6 +13,9 @@ source_dir=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
 # A check that fails under Wine leaves no server of its prefix behind.
 trap '[[ -z ${WINEPREFIX:-} ]] || wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
+# A check that fails says which, where most are a bare test.
+set -E
+trap 'echo "release-checks: failed at line $LINENO: $BASH_COMMAND" >&2' ERR
 # shellcheck source=packaging/targets.sh
 source "$source_dir/packaging/targets.sh"
 version=$(dpkg-parsechangelog -l "$source_dir/packaging/changelog" -S Version)
@@ -258,6 +261,9 @@ msiexec_qn() { # action, package: msiexec /ACTION /qn, and its log's outcome lin
     grep 'Action ended .*: INSTALL\. Return value' | tail -1)"
   return "$status"
 }
+shortcut_field() { # label: its value in lnkinfo's report of the shortcut
+  sed -n "s/^\t$1\t*: //p" "$work/shortcut"
+}
 table() { # package, table: as msiinfo exports it (the columns' names and types, the
   # table's name and key, then its rows), without CR
   msiinfo export "$1" "$2" | tr -d '\r'
@@ -339,12 +345,14 @@ check_msi() {
   # in its folder, with the package's icon, and no shell named anywhere in it.
   mapfile -t shortcuts < <(find "$WINEPREFIX/drive_c" -name 'Dziennik ocen.lnk')
   test "${#shortcuts[@]}" = 1
-  { strings -a "${shortcuts[0]}" && strings -a -el "${shortcuts[0]}"; } >"$work/shortcut"
-  if grep -iE 'cmd\.exe|powershell|conhost' "$work/shortcut"; then exit 1; fi
-  command=$(grep -x '.:\\.*\.exe' "$work/shortcut" | sort -u)
+  lnkinfo "${shortcuts[0]}" >"$work/shortcut"
+  if grep -iE 'cmd\.exe|powershell|conhost|Command line arguments' "$work/shortcut"; then
+    exit 1
+  fi
+  command=$(shortcut_field 'Local path')
   test "$command" = "$folder\gradebook.exe"
-  grep -qxF "$folder\\" "$work/shortcut"
-  grep -q '\\gradebook\.ico$' "$work/shortcut"
+  test "$(shortcut_field 'Working directory')" = "$folder\\"
+  shortcut_field 'Icon location' | grep -q '\\gradebook\.ico$'
   # The whole suite through that command, quoted for the tests, which split it as a
   # shell does: Program Files. (Wine opens the shortcut itself in a console window
   # of its own, whose dialogue no script can reach.)
